@@ -1,0 +1,24 @@
+#pragma once
+// How both programs reach the system's commands, and the field cutter they share.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Cuts the next field off the front of S at separator C, skipping leading
+// separators; S loses the field and the one separator behind it.
+void CutToken(QString &S, QChar C, QString &Token);
+
+// Runs the line through /bin/sh as system(3) does and waits for the shell;
+// the status is discarded. While it waits, the idle hook (if any) is called
+// every few milliseconds so a window can keep repainting.
+void RunShell(const QString &Command);
+// Appends the command's standard output, one entry per line (pieces of at
+// most 1024 characters), trailing characters <= ' ' removed.
+void ReadCmdOutput(const QString &Command, QStringList &Lines);
+
+// Called while RunShell waits. The console installs one that repaints
+// without taking user input.
+void SetShellIdleHook(std::function<void()> hook);
+
+// Quotes S for a POSIX shell line so that it is always one plain word.
+QString ShellQuote(const QString &S);

@@ -1,0 +1,131 @@
+#pragma once
+// The in-memory picture of the host's disks and partitions, and the
+// partition-table reader that fills it.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Copy protocol of the model: Assign from an unrelated class fails with
+// EConvertError("Cannot assign a <source> to a <target>").
+class TPersistent {
+public:
+    virtual ~TPersistent() = default;
+    virtual const char *ClassName() const = 0;
+    virtual void Assign(const TPersistent &Source);
+};
+
+class TVolItems;
+class TDiskItems;
+
+class TVolItem : public TPersistent {
+public:
+    explicit TVolItem(TVolItems *Collection) : FCollection(Collection) {}
+    const char *ClassName() const override { return "TVolItem"; }
+    void Assign(const TPersistent &Source) override;
+    TVolItems *Collection() const { return FCollection; }
+
+    QString Name;
+    int64_t StartingOffset = 0;
+    int64_t PartitionLength = 0;
+    uint32_t HiddenSectors = 0;
+    uint32_t PartitionNumber = 0;
+    uint8_t PartitionType = 0;
+    bool BootIndicator = false;
+    bool RecognizedPartition = false;
+    bool RewritePartition = false;
+    QString RootName;
+    QString VolName;
+    QString MountVolName;
+
+    int64_t GetSize() const { return PartitionLength; }
+    QString GetSizeText() const;
+    QString GetTypeName() const;
+
+private:
+    TVolItems *FCollection;
+};
+
+class TDiskItem;
+
+class TVolItems {
+public:
+    explicit TVolItems(TDiskItem *Owner) : FOwner(Owner) {}
+    TDiskItem *Owner() const { return FOwner; }
+    TVolItem *Add();
+    int Count() const { return int(FItems.size()); }
+    TVolItem *GetItem(int Index) const;   // nullptr outside the range
+    void Clear() { FItems.clear(); }
+    void Assign(const TVolItems &Source);
+
+private:
+    TDiskItem *FOwner;
+    std::vector<std::unique_ptr<TVolItem>> FItems;
+};
+
+class TDiskItem : public TPersistent {
+public:
+    explicit TDiskItem(TDiskItems *Collection);
+    const char *ClassName() const override { return "TDiskItem"; }
+    void Assign(const TPersistent &Source) override;
+    TDiskItems *Collection() const { return FCollection; }
+
+    QString Name;          // "/dev/sda"
+    int64_t Size = 0;      // bytes
+    uint32_t PartitionCount = 0;
+    uint32_t Signature = 0;
+    int32_t Product = 0;
+    int32_t LunType = 0;
+    QString DiskStr;
+    TVolItems *VolItems() const { return FVolItems.get(); }
+    uint32_t Setting = 0;
+    QString PartStr;
+    QString WriteDrv;
+    int32_t DiskIp = 0;
+    int32_t DiskIndex = 0;
+    // Only the configuration tool's build declares these; carried, never read.
+    uint32_t DiskVersion = 0;
+    QString HostName;
+
+    QString GetSizeText() const;
+
+private:
+    TDiskItems *FCollection;
+    std::unique_ptr<TVolItems> FVolItems;
+};
+
+// Owns its disks; a disk or partition pointer stays valid until the next
+// Clear, Refresh or destruction.
+class TDiskItems {
+public:
+    TDiskItems() = default;
+    TDiskItem *Add();
+    int Count() const { return int(FItems.size()); }
+    TDiskItem *GetItem(int Index) const;   // nullptr outside the range
+    void Clear() { FItems.clear(); }
+    void Assign(const TDiskItems &Source);
+    // Rebuilds from /proc/partitions and each disk's partition table.
+    void Refresh();
+
+private:
+    std::vector<std::unique_ptr<TDiskItem>> FItems;
+};
+
+QString GetPartTypeName(uint8_t PartType);
+QString FormatDiskSize(int64_t Bytes);
+bool IsWholeDiskName(const QString &Name);
+// Sets Disk->Size (bytes) and appends its partitions.
+void ReadPartitionTable(TDiskItem *Disk);
+
+// The parsing core, free of any file: readSector(sector, buf) fills 512 bytes
+// and answers whether all of them arrived. Used by ReadPartitionTable, the
+// tests and the fuzzer.
+struct TPartEntry {
+    uint32_t Number;
+    uint8_t Type;
+    int64_t StartingOffset;
+    int64_t PartitionLength;
+};
+using TSectorReader = std::function<bool(uint64_t sector, uint8_t *buf)>;
+std::vector<TPartEntry> ParsePartitionTable(const TSectorReader &readSector);

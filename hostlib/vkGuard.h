@@ -1,0 +1,26 @@
+#pragma once
+// The application's default error dialog: every handler runs behind
+// RunGuarded, so an exception it raises is shown as a modal error box with
+// its message and never crosses the event loop.
+#include <QApplication>
+#include <functional>
+
+class QWidget;
+
+void RunGuarded(QWidget *Parent, const std::function<void()> &Body);
+
+// A slot adaptor: connect(btn, &QPushButton::clicked, Guard(this, &Form::btnClick)).
+// Whatever the signal carries is dropped; the handler takes no arguments.
+template <class W, class R>
+auto Guard(W *Window, R (W::*Handler)())
+{
+    return [Window, Handler](auto &&...) { RunGuarded(Window, [&] { (Window->*Handler)(); }); };
+}
+
+// The application object of both programs: an exception that still escapes
+// a handler (one not wired through Guard) is shown the same way.
+class TGuardedApplication : public QApplication {
+public:
+    TGuardedApplication(int &argc, char **argv);
+    bool notify(QObject *Receiver, QEvent *Event) override;
+};
