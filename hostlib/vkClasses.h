@@ -5,7 +5,7 @@
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
-// The runtime's file-mode words.
+// File-mode words: access in bits 0-1, share value in bits 4-7, 0xFFFF creates.
 constexpr quint16 fmCreate = 0xFFFF;
 constexpr quint16 fmOpenRead = 0x0000;
 constexpr quint16 fmOpenWrite = 0x0001;
@@ -28,13 +28,16 @@ public:
     qint64 Read(void *Buffer, qint64 Count);        // bytes read; 0 on failure
     qint64 Write(const void *Buffer, qint64 Count); // bytes written; 0 on failure
     qint64 Seek(qint64 Offset, TSeekOrigin Origin); // new position or -1
-    void SetSize(qint64 NewSize);                   // EStreamError on failure
+    // EStreamError("Error setting stream size") on failure, a negative size too.
+    void SetSize(qint64 NewSize);
     qint64 Position();
     void SetPosition(qint64 P);
     qint64 Size();                                  // seek to end and back; -1 on a bad descriptor
 
     int Handle() const { return FHandle; }
+    // Console: the name contains "/dev/"; tool: the name begins with it.
     bool IsDevice = false;
+    // Tool: the size measured at open; console: 0.
     qint64 OpenSize = 0;
 
 private:

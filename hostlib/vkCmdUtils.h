@@ -16,9 +16,12 @@ void RunShell(const QString &Command);
 // most 1024 characters), trailing characters <= ' ' removed.
 void ReadCmdOutput(const QString &Command, QStringList &Lines);
 
-// Called while RunShell waits. The console installs one that repaints
-// without taking user input.
-void SetShellIdleHook(std::function<void()> hook);
+// `hook` is called while RunShell waits; `done` after every RunShell, once
+// its command has ended. The console installs a pair that repaints without
+// taking user input and hands on, afterwards, input that arrived meanwhile.
+void SetShellIdleHook(std::function<void()> hook, std::function<void()> done = {});
+// True while a RunShell is waiting for its command (nested waits included).
+bool ShellWaitActive();
 
 // Quotes S for a POSIX shell line so that it is always one plain word.
 QString ShellQuote(const QString &S);

@@ -105,8 +105,15 @@ public:
     TDiskItem *GetItem(int Index) const;   // nullptr outside the range
     void Clear() { FItems.clear(); }
     void Assign(const TDiskItems &Source);
-    // Rebuilds from /proc/partitions and each disk's partition table.
+    // Rebuilds from /proc/partitions and each disk's partition table. In the
+    // console a disk that cannot be opened raises and ends the refresh (the
+    // disks before it are complete); the tool lists it with Size -1.
     void Refresh();
+    // The first half of Refresh: appends one disk per whole disk of at least
+    // 32 MiB listed in /proc/partitions, its Size the listed blocks x 1024.
+    // A block count that is no integer raises EConvertError; the disks
+    // appended before it stay.
+    void ScanKernelDisks();
 
 private:
     std::vector<std::unique_ptr<TDiskItem>> FItems;
@@ -121,6 +128,13 @@ void ReadPartitionTable(TDiskItem *Disk);
 // The parsing core, free of any file: readSector(sector, buf) fills 512 bytes
 // and answers whether all of them arrived. Used by ReadPartitionTable, the
 // tests and the fuzzer.
+//
+// Primary partitions come first in slot order (numbers 1-4), then the logical
+// ones in chain order (5 upward). The chain of extended boot records ends at
+// a record that is short or unsigned, at a link that does not lead forward on
+// the disk (so a loop cannot repeat), and after MaxEmptyChainRecords records
+// in a row that hold no partition.
+constexpr int MaxEmptyChainRecords = 100;
 struct TPartEntry {
     uint32_t Number;
     uint8_t Type;

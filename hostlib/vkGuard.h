@@ -17,6 +17,12 @@ auto Guard(W *Window, R (W::*Handler)())
     return [Window, Handler](auto &&...) { RunGuarded(Window, [&] { (Window->*Handler)(); }); };
 }
 
+// While a shell command is waited for (RunShell), the application keeps
+// repainting and running its timers but takes no user input: input that
+// arrives meanwhile is held and handed on once the command has ended.
+// TGuardedApplication installs this; calling it again is harmless.
+void InstallShellIdleHook();
+
 // The application object of both programs: an exception that still escapes
 // a handler (one not wired through Guard) is shown the same way.
 class TGuardedApplication : public QApplication {

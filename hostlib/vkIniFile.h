@@ -9,6 +9,11 @@
 #include <QStringList>
 #include <vector>
 
+// The integer rule of these files: an optional sign, then decimal digits, or
+// hexadecimal digits after "0x"/"0X" (up to 32 bits, wrapping like the
+// runtime). False, with Value untouched, for anything else.
+bool IniStrToInt(const QString &S, int &Value);
+
 class TIniFile {
 public:
     enum TCase { CaseSensitive, CaseInsensitive };

@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,8 +35,15 @@ public:
     void Clear();
     int Count() const { return int(FItems.size()); }
     TNIC *Items(int Index) const;   // nullptr outside 0..Count-1
+    // First entry whose Name equals Name with ASCII letters folded; with
+    // AutoAdd a missing name is appended as a zeroed entry.
     TNIC *FindNIC(const QString &Name, bool AutoAdd);
-    void Refresh();                 // EInOutError when /proc/net/dev cannot be read
+    // Names from /proc/net/dev, then every IPv4-addressed interface the
+    // kernel enumerates on a datagram socket, with mask, flags, index and
+    // MAC. EInOutError when /proc/net/dev exists but cannot be read.
+    // The configuration tool's build keeps the entries it has and drops the
+    // old ones whose index was not read again.
+    void Refresh();
 
 private:
     std::vector<std::unique_ptr<TNIC>> FItems;
@@ -55,3 +63,9 @@ bool ReadBondConfig(TBondInfo &Info);
 // Replaces /etc/velkora/bond.conf; EFCreateError("Cannot create file %s").
 bool WriteBondConfig(const TBondInfo &Info);
 QString GetLocalHostName();
+
+// --- test seam ---------------------------------------------------------------
+// Replaces ioctl(2) for the interface requests of TNICs::Refresh (a stand-in
+// kernel); an empty function restores the real call.
+using TNicIoctl = std::function<int(int Fd, unsigned long Request, void *Arg)>;
+void SetNicIoctlForTesting(TNicIoctl Fn);

@@ -1,16 +1,20 @@
 #pragma once
 // Stateless helpers, the 64-bit open routines and the two loggers.
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 // ---- 64-bit open ----------------------------------------------------------
 // Creates or truncates Name read-write (O_RDWR|O_CREAT|O_TRUNC) with the
-// permission bits Rights (umask applies). Descriptor or -1.
+// permission bits Rights (umask applies). Descriptor or -1 (errno set).
+// Descriptors of both routines are closed on exec.
 int FileCreate64(const QString &Name, int Rights);
 // Opens an existing file or device by the mode word (access bits 0-1, share
-// value bits 4-7; share 1 takes a non-waiting whole-file write lock).
-// Descriptor or -1. Rights is accepted and unused.
+// value bits 4-7; share 1 takes a non-waiting whole-file write lock, which
+// needs write access). Descriptor or -1 with errno set: ENOENT for a missing
+// name, EINVAL for access bits 3 or a share value above 3. Rights is
+// accepted and unused.
 int FileOpen64(const QString &Name, unsigned Mode, int Rights);
 
 // ---- paths and small helpers ---------------------------------------------
@@ -23,22 +27,42 @@ QString IfThenStr(bool Cond, const QString &TrueText, const QString &FalseText);
 // Raises Exception(Msg) when Value holds nothing but blanks and control characters.
 void CheckNotEmpty(const QString &Value, const QString &Msg);
 // UTF-8 bytes to UTF-16 units by the reference tables, without validity
-// checks; never reads past the end of S.
+// checks (malformed input gives meaningless but well-defined units). Never
+// reads past the end of S: a lead byte whose sequence is cut off by the end
+// gives one U+FFFD.
 QString UTF8ToWide(const QByteArray &S);
 // Trims leading and trailing characters up to and including the space
-// (the runtime's Trim).
+// (blanks and control characters).
 QString TrimCtl(const QString &S);
 
 // ---- loggers --------------------------------------------------------------
-// List log: "syslog.txt" in the program directory, at most 1000 entries.
+// List log: "syslog.txt" in the program directory, at most 1000 entries;
+// the 1001st saves all of them aside as "yymmddhhnn.txt" and empties it.
+// LogFmt's printf-style format is checked against its arguments at compile
+// time. AppendLogList never raises either.
 void LogFmt(const QString &Cat, int ID, const char *Fmt, ...) Q_ATTRIBUTE_FORMAT_PRINTF(3, 4);
 void LogLine(const QString &Cat, int ID, const QString &Msg);
 void AppendLogList(const QString &Text);
-// Stream log: log/<program>/syslog.txt, rotated past 256 KiB.
+// Stream log: log/<program>/syslog.txt, kept open between lines, moved aside
+// as "yyyymmddhhnnss.txt" once it grows past 256 KiB. Serialised by a lock;
+// never raises. A later archive or rotated file of the same minute or second
+// takes the name with "-1", "-2", ... before ".txt" instead of replacing one.
 void WriteLog(const QString &Cat, int ID, const QString &Msg);
 // Closes the stream log's file (program exit, and tests that move the program).
 void CloseLogStream();
 
 // ---- the configuration tool's debug output -------------------------------
+// Set by the tool's start-up: DebugLog writes to standard output instead of
+// the stream log.
 extern bool DebugToConsole;
+// "[hh:nn:ss.zzz] " + Msg + line feed on standard output (flushed); with
+// DebugToConsole false, WriteLog("DEBUG", 0, Msg). A failed write to
+// standard output raises EInOutError.
 void DebugLog(const QString &Msg);
+
+// ---- clock ----------------------------------------------------------------
+// The local time the loggers and DebugLog stamp with.
+QDateTime LogNow();
+// Test seam: a fixed local time for every stamp and file name; an invalid
+// QDateTime restores the real clock.
+void SetLogTimeForTesting(const QDateTime &t);

@@ -1,0 +1,172 @@
+#include "vkCmdUtils.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+std::function<void()> g_idleHook;
+std::function<void()> g_doneHook;
+int g_waitDepth = 0;
+
+// How often the idle hook runs while a command is waited for: often enough
+// for a window to repaint smoothly, rarely enough to cost nothing.
+constexpr long kIdleIntervalNs = 15 * 1000 * 1000;
+
+void SleepNs(long ns)
+{
+    timespec ts{0, ns};
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}
+
+// What system(3) does around the wait: the caller ignores the terminal's
+// interrupt and quit keys, and SIGCHLD is held so that no handler reaps the
+// shell first. The child gets the caller's original dispositions and mask.
+class TSystemSignals {
+public:
+    TSystemSignals()
+    {
+        struct sigaction ign {};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        sigaction(SIGINT, &ign, &FOldInt);
+        sigaction(SIGQUIT, &ign, &FOldQuit);
+        sigset_t chld;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        pthread_sigmask(SIG_BLOCK, &chld, &FOldMask);
+    }
+    ~TSystemSignals()
+    {
+        sigaction(SIGINT, &FOldInt, nullptr);
+        sigaction(SIGQUIT, &FOldQuit, nullptr);
+        pthread_sigmask(SIG_SETMASK, &FOldMask, nullptr);
+    }
+    TSystemSignals(const TSystemSignals &) = delete;
+    TSystemSignals &operator=(const TSystemSignals &) = delete;
+
+    const sigset_t &oldMask() const { return FOldMask; }
+    bool intWasIgnored() const { return FOldInt.sa_handler == SIG_IGN; }
+    bool quitWasIgnored() const { return FOldQuit.sa_handler == SIG_IGN; }
+
+private:
+    struct sigaction FOldInt {};
+    struct sigaction FOldQuit {};
+    sigset_t FOldMask;
+};
+
+pid_t SpawnShell(const QByteArray &line, const TSystemSignals &sig)
+{
+    posix_spawnattr_t attr;
+    if (posix_spawnattr_init(&attr) != 0)
+        return -1;
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    if (!sig.intWasIgnored())
+        sigaddset(&defaults, SIGINT);
+    if (!sig.quitWasIgnored())
+        sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &sig.oldMask());
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    char arg0[] = "sh";
+    char arg1[] = "-c";
+    char *argv[] = {arg0, arg1, const_cast<char *>(line.constData()), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0 ? pid : -1;
+}
+
+// Waits for the shell; with an idle hook the wait is a poll so that the
+// hook can run between looks.
+void WaitShell(pid_t pid)
+{
+    int status = 0;
+    if (!g_idleHook) {
+        while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+        }
+        return;
+    }
+    for (;;) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r == -1 && errno != EINTR))
+            return;
+        // Copied: the hook may replace itself while it runs.
+        const std::function<void()> hook = g_idleHook;
+        if (hook)
+            hook();
+        SleepNs(kIdleIntervalNs);
+    }
+}
+} // namespace
+
+void CutToken(QString &S, QChar C, QString &Token)
+{
+    qsizetype start = 0;
+    while (start < S.size() && S.at(start) == C)
+        ++start;
+    if (start == S.size())
+        start = 0;   // empty, or nothing but separators: the field starts at the front
+    qsizetype stop = S.indexOf(C, start);
+    if (stop < 0)
+        stop = S.size();
+    const QString field = S.mid(start, stop - start);
+    S.remove(0, stop + 1);   // leading separators, the field and the one separator behind it
+    Token = field;
+}
+
+void RunShell(const QString &Command)
+{
+    const QByteArray line = Command.toLocal8Bit();
+    ++g_waitDepth;
+    {
+        TSystemSignals sig;
+        const pid_t pid = SpawnShell(line, sig);
+        if (pid > 0)
+            WaitShell(pid);
+    }
+    --g_waitDepth;
+    const std::function<void()> done = g_doneHook;
+    if (done)
+        done();
+}
+
+void ReadCmdOutput(const QString &Command, QStringList &Lines)
+{
+    FILE *pipe = popen(Command.toLocal8Bit().constData(), "r");
+    if (!pipe)
+        return;
+    char buf[1025];
+    while (fgets(buf, sizeof buf, pipe)) {
+        size_t len = strnlen(buf, sizeof buf);
+        while (len > 0 && static_cast<unsigned char>(buf[len - 1]) <= ' ')
+            --len;
+        Lines.append(QString::fromLocal8Bit(buf, static_cast<qsizetype>(len)));
+    }
+    pclose(pipe);
+}
+
+void SetShellIdleHook(std::function<void()> hook, std::function<void()> done)
+{
+    g_idleHook = std::move(hook);
+    g_doneHook = std::move(done);
+}
+
+bool ShellWaitActive() { return g_waitDepth > 0; }
+
+QString ShellQuote(const QString &S)
+{
+    QString quoted = S;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}

@@ -1,0 +1,212 @@
+#include "vkFormUtils.h"
+
+#include "vkDialogs.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QVariant>
+#include <QWidget>
+
+#include <algorithm>
+#include <vector>
+
+// ---- anchors ----------------------------------------------------------------
+
+namespace {
+
+const char *const kAnchorsProp = "_vkAnchors";
+
+struct TAnchorRule {
+    QPointer<QWidget> Control;
+    TAnchors Anchors;
+    QRect Origin;        // the control's geometry when the rule was taken
+    QSize ParentOrigin;  // its parent's size at that moment
+};
+
+// One per parent with anchored children: places them again whenever the
+// parent's size changes. Placing always starts from the rule's origin, so the
+// order and number of resizes do not matter.
+class TAnchorKeeper : public QObject {
+public:
+    explicit TAnchorKeeper(QWidget *Parent) : QObject(Parent), FParent(Parent)
+    {
+        setObjectName(QStringLiteral("_vkAnchorKeeper"));
+        Parent->installEventFilter(this);
+    }
+
+    void setRule(QWidget *Control, TAnchors Anchors)
+    {
+        FRules.erase(std::remove_if(FRules.begin(), FRules.end(),
+                                    [Control](const TAnchorRule &r) { return !r.Control || r.Control == Control; }),
+                     FRules.end());
+        FRules.push_back({Control, Anchors, Control->geometry(), FParent->size()});
+    }
+
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Watched == FParent && Event->type() == QEvent::Resize)
+            placeAll();
+        return false;
+    }
+
+private:
+    // One direction: position and extent from the origin, the anchors of the
+    // two edges and the parent's old and new extent.
+    static void place(int &Pos, int &Len, bool Near, bool Far, int ParentOld, int ParentNew)
+    {
+        const int delta = ParentNew - ParentOld;
+        if (Near && Far) {
+            Len = std::max(0, Len + delta);
+        } else if (Far) {
+            Pos += delta;
+        } else if (!Near && ParentOld > 0) {
+            const qint64 centre = Pos + Len / 2;
+            Pos = int(centre * ParentNew / ParentOld) - Len / 2;
+        }
+    }
+
+    void placeAll()
+    {
+        const QSize now = FParent->size();
+        for (const TAnchorRule &r : FRules) {
+            if (!r.Control || r.Control->parentWidget() != FParent)
+                continue;
+            int x = r.Origin.x(), w = r.Origin.width(), y = r.Origin.y(), h = r.Origin.height();
+            place(x, w, r.Anchors & akLeft, r.Anchors & akRight, r.ParentOrigin.width(), now.width());
+            place(y, h, r.Anchors & akTop, r.Anchors & akBottom, r.ParentOrigin.height(), now.height());
+            r.Control->setGeometry(x, y, w, h);
+        }
+    }
+
+    QWidget *FParent;
+    std::vector<TAnchorRule> FRules;
+};
+
+} // namespace
+
+void SetAnchors(QWidget *Control, TAnchors Anchors)
+{
+    if (!Control)
+        return;
+    Control->setProperty(kAnchorsProp, uint(Anchors));
+    QWidget *parent = Control->parentWidget();
+    if (!parent || Control->isWindow())
+        return;
+    auto *keeper = parent->findChild<TAnchorKeeper *>(QStringLiteral("_vkAnchorKeeper"),
+                                                       Qt::FindDirectChildrenOnly);
+    if (!keeper) {
+        if (Anchors == akDefault)
+            return;   // left and top need no keeping
+        keeper = new TAnchorKeeper(parent);
+    }
+    keeper->setRule(Control, Anchors);
+}
+
+TAnchors GetAnchors(const QWidget *Control)
+{
+    const QVariant v = Control ? Control->property(kAnchorsProp) : QVariant();
+    return v.isValid() ? TAnchors(v.toUInt()) : akDefault;
+}
+
+TAnchors ParseAnchors(const QString &Text)
+{
+    TAnchors result = 0;
+    const QStringList words = Text.split(QRegularExpression(QStringLiteral("[,|\\s]+")), Qt::SkipEmptyParts);
+    for (const QString &w : words) {
+        if (w.compare(QLatin1String("akLeft"), Qt::CaseInsensitive) == 0)
+            result |= akLeft;
+        else if (w.compare(QLatin1String("akTop"), Qt::CaseInsensitive) == 0)
+            result |= akTop;
+        else if (w.compare(QLatin1String("akRight"), Qt::CaseInsensitive) == 0)
+            result |= akRight;
+        else if (w.compare(QLatin1String("akBottom"), Qt::CaseInsensitive) == 0)
+            result |= akBottom;
+    }
+    return result;
+}
+
+void ApplyAnchors(QWidget *Root)
+{
+    if (!Root)
+        return;
+    const auto children = Root->findChildren<QWidget *>();
+    for (QWidget *w : children) {
+        const QVariant v = w->property("anchors");
+        if (v.isValid())
+            SetAnchors(w, ParseAnchors(v.toString()));
+    }
+}
+
+// ---- labels -----------------------------------------------------------------
+
+void AutoSizeLabels(QWidget *Root)
+{
+    if (!Root)
+        return;
+    const auto labels = Root->findChildren<QLabel *>();
+    for (QLabel *l : labels) {
+        if (!l->property("autoSize").toBool())
+            continue;
+        const QSize hint = l->sizeHint();
+        const QRect g = l->geometry();
+        const int x = (l->alignment() & Qt::AlignRight) ? g.x() + g.width() - hint.width() : g.x();
+        l->setGeometry(x, g.y(), hint.width(), hint.height());
+    }
+}
+
+// ---- list boxes ---------------------------------------------------------------
+
+void ConnectListClick(QListWidget *List, const std::function<void()> &Click)
+{
+    // currentRowChanged is not emitted when the row stays the same, which is
+    // the runtime's rule; the queued connection delivers it from the event
+    // loop, and drops it when the list is gone by then.
+    QObject::connect(List, &QListWidget::currentRowChanged, List, [Click](int) { Click(); },
+                     Qt::QueuedConnection);
+}
+
+int ListItemIndex(const QListWidget *List)
+{
+    return List ? List->currentRow() : -1;
+}
+
+// ---- waiting ------------------------------------------------------------------
+
+TCursorGuard::TCursorGuard()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TCursorGuard::~TCursorGuard()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+void ProcessEventsWithoutInput()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void WaitWithoutInput(int Ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(std::max(0, Ms), &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---- open dialog component ---------------------------------------------------
+
+bool TOpenDialog::Execute(QWidget *Parent)
+{
+    const QString chosen = OpenFileDialog(Title, InitialDir, Filter, Parent);
+    if (chosen.isEmpty())
+        return false;
+    FileName = chosen;
+    return true;
+}
