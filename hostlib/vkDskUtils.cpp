@@ -1,5 +1,7 @@
 #include "vkDskUtils.h"
 
+#include <unordered_set>
+
 #include "vkClasses.h"
 #include "vkErrors.h"
 #include "vkPaths.h"
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <unordered_set>
 
 // ---- copy protocol ----------------------------------------------------------
 
@@ -247,14 +250,16 @@ std::vector<TPartEntry> ParsePartitionTable(const TSectorReader &readSector)
     }
 
     // Links count from the extended base, data entries from their own record.
-    // Every link must lead further into the disk, so no record is read twice
-    // and a looping chain ends at the link that turns back. Records holding
-    // nothing but a link are bounded as well, so a crafted run of them cannot
-    // keep the reader busy.
+    // A chain may legitimately link backwards (a logical partition added in a
+    // gap before the others), so it is followed in any direction, but no
+    // record is read twice: a looping chain ends at the link that returns.
+    // Records holding nothing but a link are bounded as well, so a crafted
+    // run of them cannot keep the reader busy.
     uint64_t next = extendedBase;
     uint32_t number = 4;
     int emptyRun = 0;
-    while (next != 0) {
+    std::unordered_set<uint64_t> visited;
+    while (next != 0 && visited.insert(next).second) {
         if (!readSector(next, sector) || !isSigned(sector))
             break;
         const uint64_t current = next;
@@ -269,8 +274,6 @@ std::vector<TPartEntry> ParsePartitionTable(const TSectorReader &readSector)
                 anyData = true;
             }
         }
-        if (next <= current)
-            break;
         emptyRun = anyData ? 0 : emptyRun + 1;
         if (emptyRun >= MaxEmptyChainRecords)
             break;

@@ -131,9 +131,9 @@ void ReadPartitionTable(TDiskItem *Disk);
 //
 // Primary partitions come first in slot order (numbers 1-4), then the logical
 // ones in chain order (5 upward). The chain of extended boot records ends at
-// a record that is short or unsigned, at a link that does not lead forward on
-// the disk (so a loop cannot repeat), and after MaxEmptyChainRecords records
-// in a row that hold no partition.
+// a record that is short or unsigned, at a link to a record already read (so
+// a loop cannot repeat), and after MaxEmptyChainRecords records in a row that
+// hold no partition.
 constexpr int MaxEmptyChainRecords = 100;
 struct TPartEntry {
     uint32_t Number;

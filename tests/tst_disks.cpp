@@ -497,6 +497,40 @@ private Q_SLOTS:
         }
     }
 
+    void chainLinkingBackwardsIsFollowed()
+    {
+        // A logical partition added in a gap before the others: its record
+        // sits earlier on the disk but comes last in the chain.
+        auto record = [](uint32_t dataStart, uint32_t link) {
+            QByteArray rec(512, 0);
+            rec[510] = char(0x55);
+            rec[511] = char(0xAA);
+            setEntry(rec, 0, 0x83, dataStart, 8);
+            if (link)
+                setEntry(rec, 1, 0x05, link, 1);
+            return rec;
+        };
+        std::map<uint64_t, QByteArray> disk;
+        QByteArray mbr(512, 0);
+        mbr[510] = char(0x55);
+        mbr[511] = char(0xAA);
+        setEntry(mbr, 0, 0x05, 100, 100000);
+        disk[0] = mbr;
+        disk[100] = record(1, 200);   // -> 300
+        disk[300] = record(1, 100);   // -> 200, backwards
+        disk[200] = record(1, 0);
+        const auto parts = ParsePartitionTable([&](uint64_t sector, uint8_t *buf) {
+            const auto it = disk.find(sector);
+            if (it == disk.end())
+                return false;
+            memcpy(buf, it->second.constData(), 512);
+            return true;
+        });
+        QCOMPARE(parts.size(), size_t(3));
+        QCOMPARE(parts[2].Number, 7u);
+        QCOMPARE(qint64(parts[2].StartingOffset), 201 * 512LL);
+    }
+
     void failedOpenEndsConsoleRefresh()
     {
         ScratchRoot root;
