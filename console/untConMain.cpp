@@ -16,6 +16,8 @@
 #include "vkSystem.h"
 
 #include <QCloseEvent>
+#include <QIcon>
+#include <QPixmap>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -29,12 +31,20 @@
 
 TfmConMain *fmConMain = nullptr;
 
-// The console's pictures live in a static library, whose resource object
-// nothing else references; registering it by hand keeps the linker from
-// dropping it.
-static void InitConsoleResources()
+// The window's pictures are compiled in: reading them from resources would
+// scan the image-format plugins at every start.
+#include "res/close.xpm"
+#include "res/close_disabled.xpm"
+#include "res/ok.xpm"
+#include "res/program.xpm"
+
+static void SetPictures(Ui::TfmConMain *ui)
 {
-    Q_INIT_RESOURCE(console);
+    ui->Image1->setPixmap(QPixmap(program_xpm));
+    ui->btnRdebug->setIcon(QIcon(QPixmap(ok_xpm)));
+    QIcon close{QPixmap(close_xpm)};
+    close.addPixmap(QPixmap(close_disabled_xpm), QIcon::Disabled);
+    ui->btnOK->setIcon(close);
 }
 
 namespace {
@@ -85,8 +95,8 @@ void SetEnabledIfPresent(QWidget *Control, bool Enabled)
 
 TfmConMain::TfmConMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmConMain)
 {
-    InitConsoleResources();
     ui->setupUi(this);
+    SetPictures(ui);
 
     // System menu only: a close button, no minimise or maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint

@@ -149,14 +149,28 @@ void AutoSizeLabels(QWidget *Root)
 {
     if (!Root)
         return;
+    // A label sized to its text shows that text, top-aligned, at its fixed
+    // edge. The same picture comes from a label that reaches from that edge
+    // to its parent's far edge with the text aligned to the fixed edge, and
+    // that needs no text measured before the window is shown: labels on
+    // pages never opened cost nothing. Such a label lets clicks through, so
+    // its larger box never covers a control.
     const auto labels = Root->findChildren<QLabel *>();
     for (QLabel *l : labels) {
-        if (!l->property("autoSize").toBool())
+        if (!l->property("autoSize").toBool() || !l->parentWidget())
             continue;
-        const QSize hint = l->sizeHint();
         const QRect g = l->geometry();
-        const int x = (l->alignment() & Qt::AlignRight) ? g.x() + g.width() - hint.width() : g.x();
-        l->setGeometry(x, g.y(), hint.width(), hint.height());
+        const qreal pixels = l->font().pointSizeF() > 0
+                                 ? l->font().pointSizeF() * l->logicalDpiY() / 72.0
+                                 : qreal(l->font().pixelSize());
+        const int height = qMax(g.height(), int(pixels * 1.5) + 4);
+        const bool right = l->alignment() & Qt::AlignRight;
+        l->setAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (right)
+            l->setGeometry(0, g.y(), g.x() + g.width(), height);
+        else
+            l->setGeometry(g.x(), g.y(), qMax(g.width(), l->parentWidget()->width() - g.x()), height);
     }
 }
 

@@ -30,9 +30,10 @@ TAnchors ParseAnchors(const QString &Text);
 void ApplyAnchors(QWidget *Root);
 
 // ---- labels -----------------------------------------------------------------
-// Every descendant label with the property "autoSize" set to true is sized to
-// its text; a right-aligned one keeps its right edge, the others their left.
-// Call it after texts or fonts changed (after translation).
+// Every descendant label with the property "autoSize" set to true shows its
+// text as one sized to it would: a right-aligned one ends at its right edge,
+// the others start at their left edge, both at their top. Call it after the
+// texts and fonts are set (after translation).
 void AutoSizeLabels(QWidget *Root);
 
 // ---- list boxes ---------------------------------------------------------------
