@@ -3,6 +3,7 @@
 // past 256 KiB). Logging is best effort: nothing here raises to a caller.
 #include "vkSysUtils.h"
 
+#include "vkFileUtils.h"
 #include "vkPaths.h"
 
 #include <QFile>
@@ -31,22 +32,6 @@ int LogStream = -1;
 
 // ---- file helpers --------------------------------------------------------
 
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 
 // "<stem>.txt", else "<stem>-1.txt", "<stem>-2.txt", ...
 QString stampedName(const QString &dir, const QString &stem, int n)
@@ -109,7 +94,7 @@ bool writeListArchive(const QString &dir, const QDateTime &now, const QByteArray
                 continue;
             return false;
         }
-        const bool ok = writeAll(fd, content);
+        const bool ok = WriteAll(fd, content);
         const bool closed = ::close(fd) == 0;
         if (ok && closed)
             return true;
@@ -254,7 +239,7 @@ void WriteLog(const QString &Cat, int ID, const QString &Msg)
                                     .arg(stamp, Cat, QString::number(ID), Msg)
                                     .toUtf8();
         ::lseek(LogStream, 0, SEEK_END);
-        writeAll(LogStream, line);
+        WriteAll(LogStream, line);
         struct stat st;
         if (::fstat(LogStream, &st) == 0 && st.st_size > kStreamLogLimit) {
             ::close(LogStream);

@@ -1,6 +1,7 @@
 #include "vkSocket.h"
 
 #include "vkErrors.h"
+#include "vkFileUtils.h"
 #include "vkPaths.h"
 #include "vkSysUtils.h"
 #include "vkVariant.h"
@@ -32,27 +33,6 @@ int nicIoctl(int fd, unsigned long request, void *arg)
     return ::ioctl(fd, request, arg);
 }
 
-// Closes a descriptor when the scope ends, whatever ends it.
-class TFdCloser {
-public:
-    explicit TFdCloser(int fd) : FFd(fd) {}
-    ~TFdCloser() { release(); }
-    TFdCloser(const TFdCloser &) = delete;
-    TFdCloser &operator=(const TFdCloser &) = delete;
-    int get() const { return FFd; }
-    int release()
-    {
-        int rc = 0;
-        if (FFd >= 0)
-            rc = ::close(FFd);
-        FFd = -1;
-        return rc;
-    }
-
-private:
-    int FFd;
-};
-
 ushort foldAscii(ushort c)
 {
     return (c >= 'a' && c <= 'z') ? ushort(c - 'a' + 'A') : c;
@@ -67,27 +47,6 @@ bool sameTextAscii(const QString &a, const QString &b)
         if (foldAscii(a.at(i).unicode()) != foldAscii(b.at(i).unicode()))
             return false;
     return true;
-}
-
-// Leading and trailing blanks and control characters (everything up to the space).
-QString trimCtl(const QString &s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && s.at(b).unicode() <= 0x20)
-        ++b;
-    while (e > b && s.at(e - 1).unicode() <= 0x20)
-        --e;
-    return s.mid(b, e - b);
-}
-
-QByteArray trimCtl(const QByteArray &s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && uchar(s.at(b)) <= 0x20)
-        ++b;
-    while (e > b && uchar(s.at(e - 1)) <= 0x20)
-        --e;
-    return s.mid(b, e - b);
 }
 
 QString ioErrorText(int err)
@@ -112,9 +71,9 @@ void readNetDevNames(TNICs &list, const QString &path)
         const qsizetype colon = line.indexOf(':');
         if (colon < 0)
             return;
-        const QByteArray name = trimCtl(line.left(colon));
+        const QString name = TrimCtl(QString::fromLocal8Bit(line.left(colon)));
         if (!name.isEmpty())
-            list.FindNIC(QString::fromLocal8Bit(name), true);
+            list.FindNIC(name, true);
     };
 
     QByteArray pending;
@@ -327,25 +286,6 @@ QString bondFilePath()
     return SysPath(QStringLiteral("/etc/velkora/bond.conf"));
 }
 
-bool readWholeFile(const QString &path, QByteArray &data)
-{
-    TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return false;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return true;
-        data.append(buf, n);
-    }
-}
-
 // Lines end at LF, CR or CR LF.
 QStringList splitLines(const QString &text)
 {
@@ -365,84 +305,6 @@ QStringList splitLines(const QString &text)
     return lines;
 }
 
-mode_t currentUmask()
-{
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Replaces the file at `path` with `data` so that a reader sees either the
-// old content or the new, never a mix: a temp file in the same directory is
-// written, synced and renamed over the target, taking the old file's mode
-// and owner. On failure the temp file is removed and the old file is whole.
-bool replaceFileAtomically(const QString &path, const QByteArray &data)
-{
-    QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
-        target = info.canonicalFilePath();   // the link stays; its file gets the content
-
-    const QByteArray targetName = QFile::encodeName(target);
-    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
-    struct stat old;
-    const bool hasOld = ::stat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode);
-
-    QByteArray tmpName = dirName + "/." + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
-    const int raw = ::mkostemp(tmpName.data(), O_CLOEXEC);
-    if (raw < 0)
-        return false;
-    TFdCloser fd(raw);
-    auto fail = [&] {
-        fd.release();
-        ::unlink(tmpName.constData());
-        return false;
-    };
-
-    if (!writeAll(fd.get(), data))
-        return fail();
-    if (hasOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-        // Best effort: only a privileged writer can give the file away.
-        const int rc = ::fchown(fd.get(), old.st_uid, old.st_gid);
-        Q_UNUSED(rc);
-    }
-    const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd.get(), mode) != 0)
-        return fail();
-    if (::fsync(fd.get()) != 0)
-        return fail();
-    if (fd.release() != 0) {
-        ::unlink(tmpName.constData());
-        return false;
-    }
-    if (::rename(tmpName.constData(), targetName.constData()) != 0) {
-        ::unlink(tmpName.constData());
-        return false;
-    }
-    // Make the rename itself durable; the new content is in place either way.
-    TFdCloser dir(::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
-    return true;
-}
-
 } // namespace
 
 bool ReadBondConfig(TBondInfo &Info)
@@ -452,7 +314,7 @@ bool ReadBondConfig(TBondInfo &Info)
         return false;
 
     QByteArray data;
-    if (!readWholeFile(path, data))
+    if (!ReadWholeFile(path, data))
         throw EFOpenError(QStringLiteral("Cannot open file %1").arg(path));
     const qsizetype nul = data.indexOf('\0');
     if (nul >= 0)
@@ -468,7 +330,7 @@ bool ReadBondConfig(TBondInfo &Info)
                 continue;
             QString value = line.mid(eq + 1);
             value.remove(QLatin1Char('"'));
-            values[k] = trimCtl(value);
+            values[k] = TrimCtl(value);
             break;
         }
     }
@@ -491,7 +353,7 @@ bool WriteBondConfig(const TBondInfo &Info)
     QDir().mkpath(SysPath(QStringLiteral("/etc/velkora")));
 
     const QString path = bondFilePath();
-    if (!replaceFileAtomically(path, text))
+    if (!ReplaceFileAtomically(path, text))
         throw EFCreateError(QStringLiteral("Cannot create file %1").arg(path));
     return true;
 }

@@ -1,0 +1,102 @@
+#include "vkFileUtils.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool ReadWholeFile(const QString &path, QByteArray &data)
+{
+    TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        data.append(buf, n);
+    }
+}
+
+static mode_t currentUmask()
+{
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+bool WriteAll(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
+{
+    QString target = path;
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
+        target = info.canonicalFilePath();   // the link stays; its file gets the content
+
+    const QByteArray targetName = QFile::encodeName(target);
+    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
+    struct stat old;
+    const bool hasOld = ::stat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode);
+
+    QByteArray tmpName = dirName + "/." + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
+    const int raw = ::mkostemp(tmpName.data(), O_CLOEXEC);
+    if (raw < 0)
+        return false;
+    TFdCloser fd(raw);
+    auto fail = [&] {
+        fd.release();
+        ::unlink(tmpName.constData());
+        return false;
+    };
+
+    if (!WriteAll(fd.get(), data))
+        return fail();
+    if (hasOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Best effort: only a privileged writer can give the file away.
+        const int rc = ::fchown(fd.get(), old.st_uid, old.st_gid);
+        Q_UNUSED(rc);
+    }
+    const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail();
+    if (::fsync(fd.get()) != 0)
+        return fail();
+    if (fd.release() != 0) {
+        ::unlink(tmpName.constData());
+        return false;
+    }
+    if (::rename(tmpName.constData(), targetName.constData()) != 0) {
+        ::unlink(tmpName.constData());
+        return false;
+    }
+    // Make the rename itself durable; the new content is in place either way.
+    TFdCloser dir(::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+    return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Small file primitives shared by the library's readers and writers.
+#include <QByteArray>
+#include <QString>
+
+#include <unistd.h>
+
+// Closes a descriptor when the scope ends, whatever ends it.
+class TFdCloser {
+public:
+    explicit TFdCloser(int fd) : FFd(fd) {}
+    ~TFdCloser() { release(); }
+    TFdCloser(const TFdCloser &) = delete;
+    TFdCloser &operator=(const TFdCloser &) = delete;
+    int get() const { return FFd; }
+    int release()
+    {
+        int rc = 0;
+        if (FFd >= 0)
+            rc = ::close(FFd);
+        FFd = -1;
+        return rc;
+    }
+
+private:
+    int FFd;
+};
+
+// Writes all of data, going on after short writes and interruptions.
+bool WriteAll(int fd, const QByteArray &data);
+// Appends the whole content of the file to data; false when it cannot be read.
+bool ReadWholeFile(const QString &path, QByteArray &data);
+// Replaces the file at path with data so that a reader sees either the old
+// content or the new, never a mix: a temp file in the same directory is
+// written, synced and renamed over the target, taking the old file's mode and
+// owner (a link stays a link; its file gets the content). On failure the temp
+// file is removed, the old file is whole, and the result is false.
+bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
