@@ -179,7 +179,7 @@ void SetupLocaleFont(const QString &FontIni, const QString &LocaleSel)
             return;
         file = ChangeExtToIni(app);
     }
-    if (!FileExists(file) || !qGuiApp)
+    if (!FileExists(file))
         return;
 
     QString locale = LocaleFromLCID(LocaleSel);
@@ -196,6 +196,8 @@ void SetupLocaleFont(const QString &FontIni, const QString &LocaleSel)
         }
     }
 
+    if (!qGuiApp)
+        return;   // no application font to set
     const TIniFile ini(file, TIniFile::CaseInsensitive);
     const QString section = QStringLiteral("font:") + locale;
     const QStringList installed = QFontDatabase::families();

@@ -27,11 +27,23 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
     }
 }
 
+// The process's umask, read without changing it: setting it to 0 for a
+// moment, the classic way, would let a file another thread creates meanwhile
+// come out world-writable.
 static mode_t currentUmask()
 {
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = status.readAll().split('\n');
+        for (const QByteArray &line : lines)
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint m = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(m);
+            }
+    }
+    return 022;
 }
 
 bool WriteAll(int fd, const QByteArray &data)

@@ -1,7 +1,10 @@
 #include "vkIniFile.h"
 
 #include <QFile>
+#include <QList>
 #include <QStringDecoder>
+
+#include <langinfo.h>
 
 namespace {
 // The runtime's Trim: everything up to and including the blank goes, so a
@@ -56,6 +59,45 @@ bool IniStrToInt(const QString &S, int &Value)
     return true;
 }
 
+namespace {
+// Files written on a machine with a legacy locale (GB2312, Big5, ...) are in
+// that locale's encoding; UTF-8 is taken when the bytes are valid UTF-8.
+QString DecodeIniText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    const char *codeset = nl_langinfo(CODESET);
+    QStringDecoder local(codeset ? codeset : "");
+    if (local.isValid()) {
+        QString decoded = local(bytes);
+        if (!local.hasError())
+            return decoded;
+    }
+    return text;
+}
+
+// Lines end at LF, CR or CR LF.
+QList<QStringView> SplitLines(const QString &text)
+{
+    QList<QStringView> lines;
+    const QStringView all(text);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const QChar c = all.at(i);
+        if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            continue;
+        lines << all.mid(start, i - start);
+        if (c == QLatin1Char('\r') && i + 1 < all.size() && all.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    lines << all.mid(start);
+    return lines;
+}
+} // namespace
+
 TIniFile::TIniFile(const QString &FileName, TCase NameCase)
     : FCase(NameCase == CaseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
@@ -67,10 +109,10 @@ TIniFile::TIniFile(const QString &FileName, TCase NameCase)
     // section's name.
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    const QString text = QStringDecoder(QStringDecoder::Utf8)(bytes);
+    const QString text = DecodeIniText(bytes);
 
     Section *current = nullptr;
-    for (QStringView raw : QStringView(text).split(QLatin1Char('\n'))) {
+    for (QStringView raw : SplitLines(text)) {
         const QString line = TrimBlanks(raw);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;

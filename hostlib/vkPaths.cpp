@@ -1,6 +1,7 @@
 #include "vkPaths.h"
 
 #include <QFile>
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -22,8 +23,10 @@ QByteArray SysPathBytes(const QString &path)
 
 bool FileExists(const QString &path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        errno = ENOENT;   // as euidaccess("") would say; callers report errno
         return false;
+    }
     return euidaccess(QFile::encodeName(path).constData(), F_OK) == 0;
 }
 

@@ -1,7 +1,13 @@
 // The INI reader of the font file, the language files and the page switches.
 #include "vkIniFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <clocale>
 
 namespace {
 QString fixture(const char *name)
@@ -51,6 +57,43 @@ private Q_SLOTS:
         const QString got = ini.ReadString(section, ident, QStringLiteral("<default>"));
         QCOMPARE(got, expected);
         QCOMPARE(got.isNull(), false);
+    }
+
+    void lineEndsAndLegacyEncoding()
+    {
+        QTemporaryDir dir;
+        auto write = [&](const char *name, const QByteArray &bytes) {
+            QFile f(dir.filePath(QLatin1String(name)));
+            f.open(QIODevice::WriteOnly);
+            f.write(bytes);
+            return f.fileName();
+        };
+        // Old editors end lines with CR alone.
+        const TIniFile cr(write("cr.ini", "[General]\rLAN=EN\rFontSize=12\r"), TIniFile::CaseSensitive);
+        QCOMPARE(cr.ReadString(QStringLiteral("General"), QStringLiteral("LAN"), {}), QStringLiteral("EN"));
+        QCOMPARE(cr.ReadInteger(QStringLiteral("General"), QStringLiteral("FontSize"), 9), 12);
+
+        // A file in the locale's legacy encoding ("配置" in GB2312).
+        const QByteArray gb = "[GB]\nfmMain=\xC5\xE4\xD6\xC3\n";
+        const QString locales = dir.filePath(QStringLiteral("locales"));
+        QDir().mkpath(locales);
+        if (QProcess::execute(QStringLiteral("localedef"),
+                              {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
+                               QStringLiteral("GB2312"), locales + QStringLiteral("/zh_CN.GB2312")})
+            != 0)
+            QSKIP("localedef cannot build a GB2312 locale here (package locales missing)");
+        const QByteArray oldLocale = setlocale(LC_CTYPE, nullptr);
+        const QByteArray oldPath = qgetenv("LOCPATH");
+        qputenv("LOCPATH", QFile::encodeName(locales));
+        QVERIFY(setlocale(LC_CTYPE, "zh_CN.GB2312"));
+        const TIniFile legacy(write("gb.ini", gb), TIniFile::CaseSensitive);
+        setlocale(LC_CTYPE, oldLocale.constData());
+        if (oldPath.isNull())
+            qunsetenv("LOCPATH");
+        else
+            qputenv("LOCPATH", oldPath);
+        QCOMPARE(legacy.ReadString(QStringLiteral("GB"), QStringLiteral("fmMain"), {}),
+                 QString::fromUtf8("配置"));
     }
 
     void sectionExistence()

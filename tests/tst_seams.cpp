@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <cerrno>
+
 class TestSeams : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -28,7 +30,9 @@ private Q_SLOTS:
         QVERIFY(FileExists(SysPath(QStringLiteral("/usr/sbin/fyr"))));
         QVERIFY(FileExists(SysPath(QStringLiteral("/var/run/velkora/fyrsrv.pid"))));
         QVERIFY(!FileExists(SysPath(QStringLiteral("/var/run/velkora/fyqsrv.pid"))));
+        errno = 0;
         QVERIFY(!FileExists(QString()));
+        QCOMPARE(errno, ENOENT);   // open errors report it like any missing name
     }
     void dialogRecorderAnswersInOrder()
     {
