@@ -6,11 +6,15 @@
 
 #include <QPointer>
 
-int main(int argc, char **argv)
+int main(int, char **argv)
 {
     SetLibVariant(TLibVariant::Console);
     TLibraryScope library;   // the library's units: started first, finished last
-    TGuardedApplication app(argc, argv);
+    // The toolkit would act on options of its own (-style, -platformpluginpath,
+    // ...); a program run as root takes nothing from its command line.
+    int qtArgc = 1;
+    char *qtArgv[] = {argv[0], nullptr};
+    TGuardedApplication app(qtArgc, qtArgv);
 
     fmConMain = new TfmConMain();
     QPointer<TfmConMain> window(fmConMain);

@@ -102,7 +102,7 @@ TfmConMain::TfmConMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmConMain)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     if (QScreen *s = screen()) {
-        const QRect area = s->availableGeometry();
+        const QRect area = s->geometry();   // the screen, panels included
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
 

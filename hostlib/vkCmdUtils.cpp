@@ -1,5 +1,7 @@
 #include "vkCmdUtils.h"
 
+#include <QStringDecoder>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -147,11 +149,14 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
     if (!pipe)
         return;
     char buf[1025];
+    // One decoder for the whole output: a character that a 1024-byte piece
+    // cuts in two arrives whole with the next piece.
+    QStringDecoder decode(QStringDecoder::System);
     while (fgets(buf, sizeof buf, pipe)) {
         size_t len = strnlen(buf, sizeof buf);
         while (len > 0 && static_cast<unsigned char>(buf[len - 1]) <= ' ')
             --len;
-        Lines.append(QString::fromLocal8Bit(buf, static_cast<qsizetype>(len)));
+        Lines.append(decode(QByteArrayView(buf, static_cast<qsizetype>(len))));
     }
     pclose(pipe);
 }

@@ -183,6 +183,14 @@ void ConnectListClick(QListWidget *List, const std::function<void()> &Click)
     // loop, and drops it when the list is gone by then.
     QObject::connect(List, &QListWidget::currentRowChanged, List, [Click](int) { Click(); },
                      Qt::QueuedConnection);
+    // A single-selection list box cannot be emptied by the user: a ctrl-click
+    // on the selected entry keeps it selected. Code clears the selection
+    // through the current row, which takes the current item away first.
+    QObject::connect(List, &QListWidget::itemSelectionChanged, List, [List] {
+        QListWidgetItem *current = List->currentItem();
+        if (current && List->selectedItems().isEmpty())
+            current->setSelected(true);
+    });
 }
 
 int ListItemIndex(const QListWidget *List)

@@ -123,6 +123,10 @@ private Q_SLOTS:
         // fgets stops at 1024 characters, so the line end comes as a piece of its own.
         QTest::newRow("1024 characters: line end read apart")
             << "head -c 1024 /dev/zero | tr '\\000' x; echo" << QStringList{QString(1024, u'x'), ""};
+        // A two-byte character cut by the piece boundary arrives whole with the next piece.
+        QTest::newRow("character split by a piece")
+            << "head -c 1023 /dev/zero | tr '\\000' x; printf '\\303\\251\\n'"
+            << QStringList{QString(1023, u'x'), QString::fromUtf8("\xC3\xA9")};
     }
     void readCmdOutput()
     {

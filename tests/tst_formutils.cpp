@@ -57,6 +57,23 @@ private Q_SLOTS:
         QCOMPARE(seen, (QList<int>{0, 1}));
     }
 
+    void selectionCannotBeEmptiedByTheUser()
+    {
+        QListWidget list;
+        list.addItems({QStringLiteral("a"), QStringLiteral("b")});
+        int calls = 0;
+        ConnectListClick(&list, [&] { ++calls; });
+        list.setCurrentRow(1);
+        QCoreApplication::processEvents();
+        list.item(1)->setSelected(false);   // what a ctrl-click on it does
+        QCoreApplication::processEvents();
+        QVERIFY(list.item(1)->isSelected());
+        QCOMPARE(ListItemIndex(&list), 1);
+        QCOMPARE(calls, 1);
+        list.setCurrentRow(-1);             // code may still clear it
+        QCOMPARE(ListItemIndex(&list), -1);
+    }
+
     void listClickDroppedWithList()
     {
         int calls = 0;
