@@ -49,32 +49,6 @@ QString TVolItem::GetSizeText() const { return FormatDiskSize(GetSize()); }
 
 QString TVolItem::GetTypeName() const { return GetPartTypeName(PartitionType); }
 
-TVolItem *TVolItems::Add()
-{
-    FItems.push_back(std::make_unique<TVolItem>(this));
-    return FItems.back().get();
-}
-
-TVolItem *TVolItems::GetItem(int Index) const
-{
-    if (Index < 0 || Index >= Count())
-        return nullptr;
-    return FItems[size_t(Index)].get();
-}
-
-void TVolItems::Assign(const TVolItems &Source)
-{
-    if (&Source == this)
-        return;
-    // Copies are made aside first so a failure leaves this list as it was.
-    std::vector<std::unique_ptr<TVolItem>> copies;
-    copies.reserve(Source.FItems.size());
-    for (const auto &item : Source.FItems) {
-        copies.push_back(std::make_unique<TVolItem>(this));
-        copies.back()->Assign(*item);
-    }
-    FItems.swap(copies);
-}
 
 // ---- disks ------------------------------------------------------------------
 
@@ -115,31 +89,6 @@ void TDiskItem::Assign(const TPersistent &Source)
 
 QString TDiskItem::GetSizeText() const { return FormatDiskSize(Size); }
 
-TDiskItem *TDiskItems::Add()
-{
-    FItems.push_back(std::make_unique<TDiskItem>(this));
-    return FItems.back().get();
-}
-
-TDiskItem *TDiskItems::GetItem(int Index) const
-{
-    if (Index < 0 || Index >= Count())
-        return nullptr;
-    return FItems[size_t(Index)].get();
-}
-
-void TDiskItems::Assign(const TDiskItems &Source)
-{
-    if (&Source == this)
-        return;
-    std::vector<std::unique_ptr<TDiskItem>> copies;
-    copies.reserve(Source.FItems.size());
-    for (const auto &item : Source.FItems) {
-        copies.push_back(std::make_unique<TDiskItem>(this));
-        copies.back()->Assign(*item);
-    }
-    FItems.swap(copies);
-}
 
 // ---- text rules -------------------------------------------------------------
 

@@ -19,6 +19,43 @@ public:
 class TVolItems;
 class TDiskItems;
 
+// An ordered collection that owns its items; TSelf is the collection class,
+// which each item receives at construction. Items stay valid until the next
+// Clear, Assign or the collection's destruction.
+template <class TItem, class TSelf>
+class TOwnedCollection {
+public:
+    TItem *Add()
+    {
+        FItems.push_back(std::make_unique<TItem>(static_cast<TSelf *>(this)));
+        return FItems.back().get();
+    }
+    int Count() const { return int(FItems.size()); }
+    TItem *GetItem(int Index) const   // nullptr outside the range
+    {
+        return Index < 0 || Index >= Count() ? nullptr : FItems[size_t(Index)].get();
+    }
+    void Clear() { FItems.clear(); }
+    // New copies of the source's items; made aside first, so a failure
+    // leaves this collection as it was.
+    void Assign(const TSelf &Source)
+    {
+        if (&Source == this)
+            return;
+        const TOwnedCollection &from = Source;
+        std::vector<std::unique_ptr<TItem>> copies;
+        copies.reserve(from.FItems.size());
+        for (const auto &item : from.FItems) {
+            copies.push_back(std::make_unique<TItem>(static_cast<TSelf *>(this)));
+            copies.back()->Assign(*item);
+        }
+        FItems.swap(copies);
+    }
+
+private:
+    std::vector<std::unique_ptr<TItem>> FItems;
+};
+
 class TVolItem : public TPersistent {
 public:
     explicit TVolItem(TVolItems *Collection) : FCollection(Collection) {}
@@ -49,19 +86,13 @@ private:
 
 class TDiskItem;
 
-class TVolItems {
+class TVolItems : public TOwnedCollection<TVolItem, TVolItems> {
 public:
     explicit TVolItems(TDiskItem *Owner) : FOwner(Owner) {}
     TDiskItem *Owner() const { return FOwner; }
-    TVolItem *Add();
-    int Count() const { return int(FItems.size()); }
-    TVolItem *GetItem(int Index) const;   // nullptr outside the range
-    void Clear() { FItems.clear(); }
-    void Assign(const TVolItems &Source);
 
 private:
     TDiskItem *FOwner;
-    std::vector<std::unique_ptr<TVolItem>> FItems;
 };
 
 class TDiskItem : public TPersistent {
@@ -97,14 +128,8 @@ private:
 
 // Owns its disks; a disk or partition pointer stays valid until the next
 // Clear, Refresh or destruction.
-class TDiskItems {
+class TDiskItems : public TOwnedCollection<TDiskItem, TDiskItems> {
 public:
-    TDiskItems() = default;
-    TDiskItem *Add();
-    int Count() const { return int(FItems.size()); }
-    TDiskItem *GetItem(int Index) const;   // nullptr outside the range
-    void Clear() { FItems.clear(); }
-    void Assign(const TDiskItems &Source);
     // Rebuilds from /proc/partitions and each disk's partition table. In the
     // console a disk that cannot be opened raises and ends the refresh (the
     // disks before it are complete); the tool lists it with Size -1.
@@ -114,9 +139,6 @@ public:
     // A block count that is no integer raises EConvertError; the disks
     // appended before it stay.
     void ScanKernelDisks();
-
-private:
-    std::vector<std::unique_ptr<TDiskItem>> FItems;
 };
 
 QString GetPartTypeName(uint8_t PartType);
