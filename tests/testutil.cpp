@@ -60,7 +60,7 @@ StandIns::~StandIns()
     qputenv("PATH", FOldPath);
 }
 
-static void writeExecutable(const QString &path, const QByteArray &text)
+void writeFile(const QString &path, const QByteArray &text, bool executable)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
@@ -68,9 +68,14 @@ static void writeExecutable(const QString &path, const QByteArray &text)
         qFatal("cannot write %s", qPrintable(path));
     f.write(text);
     f.close();
-    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                     | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                     | QFileDevice::ExeOther);
+    if (executable)
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+                         | QFileDevice::ExeOther);
+}
+
+static void writeExecutable(const QString &path, const QByteArray &text)
+{
+    writeFile(path, text, true);
 }
 
 void StandIns::addRecorder(const QString &name, const QByteArray &output, int exitCode)

@@ -68,6 +68,9 @@ private:
     QList<TDialogRequest> FRequests;
 };
 
+// Writes a file at an absolute path, creating its directories.
+void writeFile(const QString &path, const QByteArray &text, bool executable = false);
+
 // Runs a shell line and gives its standard output (for comparing with the
 // real tools); fails the current test when the command fails.
 QByteArray runTool(const QString &command, int *exitCode = nullptr);

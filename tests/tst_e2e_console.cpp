@@ -2,6 +2,8 @@
 // own, in a private mount namespace whose /usr/sbin, /etc, /var/run and
 // /proc/partitions are fixtures, so nothing on this machine changes. A click
 // on the service page's start button must run the service's control program.
+#include "testutil.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,19 +30,6 @@ int navY(int row) { return 42 + 1 + row * 24 + 12; }
 constexpr int kServiceRow = 7;   // the eighth listed page, "服务管理"
 constexpr int kFyrStartX = 134 + 16 + 37;
 constexpr int kFyrStartY = 39 + 40 + 12;
-
-void writeFile(const QString &path, const QByteArray &text, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(text);
-    f.close();
-    if (executable)
-        f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup
-                         | QFileDevice::ExeOther);
-}
 
 QByteArray readFile(const QString &path)
 {

@@ -68,13 +68,6 @@ struct ToolVariant {
     ~ToolVariant() { SetLibVariant(TLibVariant::Console); }
 };
 
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
-}
-
 } // namespace
 
 class TestStream : public QObject {
