@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QRegularExpression>
@@ -484,6 +485,16 @@ void TfmConMain::LoadPciTree()
     auto *root = new QTreeWidgetItem(ui->TreeView1, {GetLocalHostName()});
     QStringList lines;
     ReadCmdOutput(QStringLiteral("lspci"), lines);
+
+    // The tree is built unsorted and sorted once at the end: a sorted tree
+    // sorts again at every insert, which makes a long listing quadratic.
+    // Class nodes are unique by their exact text, so a hash finds them as
+    // the search among the root's children would.
+    ui->TreeView1->setSortingEnabled(false);
+    QHash<QString, QTreeWidgetItem *> classNodes;
+    QList<QTreeWidgetItem *> newClasses;
+    for (int i = 0; i < root->childCount(); ++i)
+        classNodes.insert(root->child(i)->text(0), root->child(i));
     for (QString line : lines) {
         QString bus;
         CutToken(line, QLatin1Char(' '), bus);
@@ -495,15 +506,15 @@ void TfmConMain::LoadPciTree()
             cls = TrimCtl(line.left(colon));
             description = TrimCtl(line.mid(colon + 1));
         }
-        QTreeWidgetItem *classNode = nullptr;
-        for (int i = 0; i < root->childCount() && !classNode; ++i) {
-            if (root->child(i)->text(0) == cls)
-                classNode = root->child(i);
+        QTreeWidgetItem *&classNode = classNodes[cls];
+        if (!classNode) {
+            classNode = new QTreeWidgetItem(QStringList{cls});
+            newClasses << classNode;
         }
-        if (!classNode)
-            classNode = new QTreeWidgetItem(root, {cls});
-        new QTreeWidgetItem(classNode, {description + QStringLiteral(" (") + bus + QLatin1Char(')')});
+        classNode->addChild(new QTreeWidgetItem(QStringList{description + QStringLiteral(" (") + bus + QLatin1Char(')')}));
     }
+    root->addChildren(newClasses);
+    ui->TreeView1->setSortingEnabled(true);
     root->setExpanded(true);
 }
 

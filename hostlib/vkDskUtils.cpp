@@ -1,7 +1,5 @@
 #include "vkDskUtils.h"
 
-#include <unordered_set>
-
 #include "vkClasses.h"
 #include "vkErrors.h"
 #include "vkPaths.h"
@@ -203,7 +201,9 @@ std::vector<TPartEntry> ParsePartitionTable(const TSectorReader &readSector)
     // gap before the others), so it is followed in any direction, but no
     // record is read twice: a looping chain ends at the link that returns.
     // Records holding nothing but a link are bounded as well, so a crafted
-    // run of them cannot keep the reader busy.
+    // run of them cannot keep the reader busy, and so is the number of
+    // partitions: a stick whose every sector is a chain record would
+    // otherwise list millions.
     uint64_t next = extendedBase;
     uint32_t number = 4;
     int emptyRun = 0;
@@ -220,6 +220,8 @@ std::vector<TPartEntry> ParsePartitionTable(const TSectorReader &readSector)
                 next = extendedBase + e.FirstSector;
             } else if (e.Type != 0) {
                 parts.push_back(makeEntry(++number, e, current));
+                if (parts.size() >= size_t(MaxDiskPartitions))
+                    return parts;
                 anyData = true;
             }
         }

@@ -154,9 +154,11 @@ void ReadPartitionTable(TDiskItem *Disk);
 // Primary partitions come first in slot order (numbers 1-4), then the logical
 // ones in chain order (5 upward). The chain of extended boot records ends at
 // a record that is short or unsigned, at a link to a record already read (so
-// a loop cannot repeat), and after MaxEmptyChainRecords records in a row that
-// hold no partition.
+// a loop cannot repeat), after MaxEmptyChainRecords records in a row that
+// hold no partition, and once the disk has MaxDiskPartitions partitions (as
+// many as the kernel can address on one disk; those found stay).
 constexpr int MaxEmptyChainRecords = 100;
+constexpr int MaxDiskPartitions = 256;
 struct TPartEntry {
     uint32_t Number;
     uint8_t Type;
