@@ -148,16 +148,47 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
     FILE *pipe = popen(Command.toLocal8Bit().constData(), "r");
     if (!pipe)
         return;
-    char buf[1025];
-    // One decoder for the whole output: a character that a 1024-byte piece
-    // cuts in two arrives whole with the next piece.
+    // Pieces as fgets with a 1025-byte buffer cuts them: up to and including
+    // a line end, at most 1024 bytes, and a NUL ends the piece's text. The
+    // pipe is read directly so that a signal that interrupts the read (a
+    // handler installed without SA_RESTART) costs a retry, not the rest of
+    // the output, as fgets would have it.
+    constexpr qsizetype kPiece = 1024;
+    // One decoder for the whole output: a character that a piece cuts in
+    // two arrives whole with the next piece.
     QStringDecoder decode(QStringDecoder::System);
-    while (fgets(buf, sizeof buf, pipe)) {
-        size_t len = strnlen(buf, sizeof buf);
-        while (len > 0 && static_cast<unsigned char>(buf[len - 1]) <= ' ')
+    QByteArray piece;
+    piece.reserve(kPiece);
+    auto takePiece = [&] {
+        qsizetype len = piece.indexOf('\0');
+        if (len < 0)
+            len = piece.size();
+        while (len > 0 && static_cast<unsigned char>(piece.at(len - 1)) <= ' ')
             --len;
-        Lines.append(decode(QByteArrayView(buf, static_cast<qsizetype>(len))));
+        Lines.append(decode(QByteArrayView(piece.constData(), len)));
+        piece.clear();
+    };
+    const int fd = fileno(pipe);
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (const char *p = buf, *end = buf + n; p < end;) {
+            const qsizetype room = kPiece - piece.size();
+            const qsizetype avail = qMin<qsizetype>(room, end - p);
+            const void *nl = std::memchr(p, '\n', size_t(avail));
+            const qsizetype take = nl ? static_cast<const char *>(nl) - p + 1 : avail;
+            piece.append(p, take);
+            p += take;
+            if (nl || piece.size() == kPiece)
+                takePiece();
+        }
     }
+    if (!piece.isEmpty())
+        takePiece();
     pclose(pipe);
 }
 

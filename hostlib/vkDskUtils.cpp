@@ -118,11 +118,15 @@ QString GetPartTypeName(uint8_t PartType)
 QString FormatDiskSize(int64_t Bytes)
 {
     // Whole MiB first (truncating toward zero), so the GB figure is that of
-    // the MiB count; "%.1f" here always writes a decimal point.
+    // the MiB count. The C library formats the figure: its decimal separator
+    // is that of the process's number format (the toolkit's start takes it
+    // from the environment), where Qt's own formatting always writes a point.
     const int64_t mb = Bytes / 1048576;
     if (mb < 1024)
         return QString::asprintf("%d MB", int32_t(uint32_t(uint64_t(mb))));
-    return QString::asprintf("%0.1f GB", double(mb) / 1024.0);
+    char text[64];
+    std::snprintf(text, sizeof text, "%0.1f GB", double(mb) / 1024.0);
+    return QString::fromLocal8Bit(text);
 }
 
 bool IsWholeDiskName(const QString &Name)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <clocale>
 #include <cstdlib>
 
@@ -34,6 +35,7 @@ FakeLocales::~FakeLocales()
             qunsetenv(s.Name);
     }
     std::setlocale(LC_CTYPE, FOldCType.isEmpty() ? "C" : FOldCType.constData());
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 void FakeLocales::use(const QString &Name)
@@ -60,4 +62,29 @@ void FakeLocales::useUnset()
     qunsetenv("LC_ALL");
     qunsetenv("LC_CTYPE");
     qunsetenv("LANG");
+}
+
+bool FakeLocales::useNumeric(const QString &Name, QChar DecimalPoint)
+{
+    const QString source = FDir.path() + QStringLiteral("/numeric.src");
+    QFile src(source);
+    if (!src.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    src.write(QStringLiteral("LC_NUMERIC\ndecimal_point \"<U%1>\"\nthousands_sep \"\"\ngrouping -1\n"
+                             "END LC_NUMERIC\n")
+                  .arg(QString::number(DecimalPoint.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')))
+                  .toLatin1());
+    src.close();
+    // The other categories are missing from the source: -c writes the
+    // locale all the same.
+    QProcess localedef;
+    localedef.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    localedef.start(QStringLiteral("localedef"),
+                    {QStringLiteral("-c"), QStringLiteral("-i"), source, FDir.path() + QLatin1Char('/') + Name});
+    if (!localedef.waitForFinished(30000))
+        return false;
+    qputenv("LC_ALL", Name.toLocal8Bit());
+    qunsetenv("LC_CTYPE");
+    qunsetenv("LANG");
+    return std::setlocale(LC_NUMERIC, "") != nullptr;
 }

@@ -20,6 +20,11 @@ public:
     void useMissing();
     // No locale variables at all: the C locale.
     void useUnset();
+    // LC_ALL = Name, a locale whose number format has DecimalPoint (a
+    // character such as ','), compiled with localedef; the process's
+    // LC_NUMERIC is switched to it as the toolkit's start does, and back to
+    // C when this object goes. False when localedef cannot make it.
+    bool useNumeric(const QString &Name, QChar DecimalPoint);
 
 private:
     QTemporaryDir FDir;

@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,6 +152,24 @@ private Q_SLOTS:
         QStringList got{QStringLiteral("one"), QStringLiteral("two")};
         ReadCmdOutput(QStringLiteral("printf 'three\\nfour\\n'"), got);
         QCOMPARE(got, QStringList({"one", "two", "three", "four"}));
+    }
+    void readCmdOutputGoesOnAfterSignal()
+    {
+        // A signal whose handler does not ask for restarted calls (as
+        // timers and sanitizers install them) interrupts the read of the
+        // pipe; the output must still arrive whole.
+        struct sigaction act {}, old {};
+        act.sa_handler = [](int) {};
+        sigemptyset(&act.sa_mask);
+        sigaction(SIGALRM, &act, &old);
+        const itimerval every2ms{{0, 2000}, {0, 2000}};
+        itimerval stopped{};
+        setitimer(ITIMER_REAL, &every2ms, nullptr);
+        QStringList got;
+        ReadCmdOutput(QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do echo $i; sleep 0.02; done"), got);
+        setitimer(ITIMER_REAL, &stopped, nullptr);
+        sigaction(SIGALRM, &old, nullptr);
+        QCOMPARE(got, QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
     }
     // ---- RunShell ----------------------------------------------------------
     void runShellWaitsForTheCommand()

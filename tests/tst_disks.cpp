@@ -1,6 +1,7 @@
 // The disk model, the /proc/partitions scan and the partition-table reader,
 // the latter on images written by the real sfdisk.
 #include "testutil.h"
+#include "testutil_locale.h"
 #include "vkDskUtils.h"
 #include "vkErrors.h"
 #include "vkPaths.h"
@@ -157,6 +158,16 @@ private Q_SLOTS:
         QFETCH(qint64, bytes);
         QFETCH(QString, text);
         QCOMPARE(FormatDiskSize(bytes), text);
+    }
+    void formatDiskSizeUsesNumberFormat()
+    {
+        // The decimal separator is the one of the process's number format.
+        FakeLocales locales;
+        if (!locales.useNumeric(QStringLiteral("xx_COMMA"), QLatin1Char(',')))
+            QSKIP("localedef cannot make a locale here");
+        const qint64 gib = qint64(1) << 30;
+        QCOMPARE(FormatDiskSize(gib + gib / 2), QStringLiteral("1,5 GB"));
+        QCOMPARE(FormatDiskSize(gib - 1), QStringLiteral("1023 MB"));
     }
 
     void partTypeName_data()
@@ -495,6 +506,57 @@ private Q_SLOTS:
             QCOMPARE(parts[0].Number, 5u);
             QCOMPARE(qint64(parts[0].StartingOffset), (100 + empties + 1) * 512LL);
         }
+    }
+
+    void chainStopsAtPartitionLimit_data()
+    {
+        QTest::addColumn<int>("primaries");
+        QTest::addColumn<int>("perRecord");   // data entries in every chain record
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("listed");
+        QTest::newRow("one short of the limit") << 0 << 1 << 255 << 255;
+        QTest::newRow("exactly the limit") << 0 << 1 << 256 << 256;
+        QTest::newRow("every sector a record") << 0 << 1 << 5000 << 256;
+        QTest::newRow("primaries count too") << 3 << 1 << 400 << 256;
+        QTest::newRow("limit inside a record") << 1 << 3 << 200 << 256;
+    }
+    void chainStopsAtPartitionLimit()
+    {
+        // A stick whose every sector is a chain record with data: records at
+        // sectors 1, 2, 3, ... each linking to the next.
+        QFETCH(int, primaries);
+        QFETCH(int, perRecord);
+        QFETCH(int, records);
+        QFETCH(int, listed);
+        QByteArray mbr(512, 0);
+        mbr[510] = char(0x55);
+        mbr[511] = char(0xAA);
+        for (int i = 0; i < primaries; ++i)
+            setEntry(mbr, i, 0x83, uint32_t(100000 + i), 1);
+        setEntry(mbr, 3, 0x05, 1, uint32_t(records));
+        QByteArray rec(512, 0);
+        rec[510] = char(0x55);
+        rec[511] = char(0xAA);
+        for (int i = 0; i < perRecord; ++i)
+            setEntry(rec, i, 0x83, uint32_t(i + 1), 1);
+        int reads = 0;
+        uint64_t last = 0;
+        const auto parts = ParsePartitionTable([&](uint64_t sector, uint8_t *buf) {
+            ++reads;
+            last = sector;
+            if (sector > uint64_t(records))
+                return false;
+            QByteArray s = sector == 0 ? mbr : rec;
+            if (sector > 0 && sector < uint64_t(records))
+                setEntry(s, 3, 0x05, uint32_t(sector), 1);   // the next record, counted from the base
+            memcpy(buf, s.constData(), 512);
+            return true;
+        });
+        QCOMPARE(int(parts.size()), listed);
+        const int logicals = listed - primaries;
+        QCOMPARE(parts.back().Number, uint32_t(4 + logicals));
+        QCOMPARE(int(last), (logicals + perRecord - 1) / perRecord);   // no record read past the limit
+        QCOMPARE(reads, 1 + int(last));
     }
 
     void chainLinkingBackwardsIsFollowed()
