@@ -8,6 +8,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+TFileSync g_sync;   // empty: the real fsync(2)
+
+int syncFd(int fd)
+{
+    return g_sync ? g_sync(fd) : ::fsync(fd);
+}
+} // namespace
+
+void SetFileSyncForTesting(TFileSync Fn)
+{
+    g_sync = std::move(Fn);
+}
+
 bool ReadWholeFile(const QString &path, QByteArray &data)
 {
     TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
@@ -96,7 +110,7 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
     const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
     if (::fchmod(fd.get(), mode) != 0)
         return fail();
-    if (::fsync(fd.get()) != 0)
+    if (syncFd(fd.get()) != 0)
         return fail();
     if (fd.release() != 0) {
         ::unlink(tmpName.constData());
@@ -109,6 +123,6 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
     // Make the rename itself durable; the new content is in place either way.
     TFdCloser dir(::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
-        ::fsync(dir.get());
+        syncFd(dir.get());
     return true;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <unistd.h>
 
 // Closes a descriptor when the scope ends, whatever ends it.
@@ -36,3 +37,10 @@ bool ReadWholeFile(const QString &path, QByteArray &data);
 // owner (a link stays a link; its file gets the content). On failure the temp
 // file is removed, the old file is whole, and the result is false.
 bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
+
+// --- test seam ---------------------------------------------------------------
+// Replaces fsync(2) for the primitives above (the new file's data before it
+// is renamed into place, then its directory); an empty function restores
+// the real call.
+using TFileSync = std::function<int(int Fd)>;
+void SetFileSyncForTesting(TFileSync Fn);

@@ -78,6 +78,19 @@ static void writeExecutable(const QString &path, const QByteArray &text)
     writeFile(path, text, true);
 }
 
+// The recorder's first lines: its arguments to <label>.calls, and the line
+// of the shell that started it (the argument after "-c" in the parent's
+// command line, whose arguments end in NUL) to <label>.lines; a line feed
+// inside that line is kept as \001, so that each call stays one line.
+static QByteArray recordingLines(const QString &dir, const QString &label)
+{
+    const QByteArray base = QFile::encodeName(dir + QLatin1Char('/') + label);
+    QByteArray body = "echo \"$*\" >> '" + base + ".calls'\n";
+    body += "tr '\\000\\n' '\\n\\001' < /proc/$PPID/cmdline 2>/dev/null"
+            " | sed -n '/^-c$/{n;p;q;}' >> '" + base + ".lines'\n";
+    return body;
+}
+
 void StandIns::addRecorder(const QString &name, const QByteArray &output, int exitCode)
 {
     const QString out = FDir.path() + QLatin1Char('/') + name + QStringLiteral(".out");
@@ -85,8 +98,7 @@ void StandIns::addRecorder(const QString &name, const QByteArray &output, int ex
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write(output);
     f.close();
-    QByteArray body = "#!/bin/sh\n";
-    body += "echo \"$*\" >> '" + QFile::encodeName(FDir.path() + QLatin1Char('/') + name) + ".calls'\n";
+    QByteArray body = "#!/bin/sh\n" + recordingLines(FDir.path(), name);
     body += "cat '" + QFile::encodeName(out) + "'\n";
     body += "exit " + QByteArray::number(exitCode) + "\n";
     writeExecutable(FDir.path() + QLatin1Char('/') + name, body);
@@ -99,21 +111,30 @@ void StandIns::addScript(const QString &name, const QByteArray &body)
 
 void StandIns::addRecorderAt(const QString &absPath, const QString &label, const QByteArray &extraBody)
 {
-    QByteArray body = "#!/bin/sh\n";
-    body += "echo \"$*\" >> '" + QFile::encodeName(FDir.path() + QLatin1Char('/') + label) + ".calls'\n";
+    QByteArray body = "#!/bin/sh\n" + recordingLines(FDir.path(), label);
     body += extraBody;
     writeExecutable(absPath, body);
 }
 
-QStringList StandIns::calls(const QString &name) const
+static QStringList recordedLines(const QString &file)
 {
-    QFile f(FDir.path() + QLatin1Char('/') + name + QStringLiteral(".calls"));
+    QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+QStringList StandIns::calls(const QString &name) const
+{
+    return recordedLines(FDir.path() + QLatin1Char('/') + name + QStringLiteral(".calls"));
+}
+
+QStringList StandIns::shellLines(const QString &name) const
+{
+    return recordedLines(FDir.path() + QLatin1Char('/') + name + QStringLiteral(".lines"));
 }
 
 DialogRecorder::DialogRecorder()

@@ -32,7 +32,8 @@ private:
 
 // A directory of small stand-in programs put first on PATH for its lifetime.
 // Each recorder appends its command line (arguments joined by one blank) to
-// <dir>/<name>.calls.
+// <dir>/<name>.calls, and the line of the shell that ran it (what follows
+// "sh -c", redirections included) to <dir>/<name>.lines.
 class StandIns {
 public:
     StandIns();
@@ -46,6 +47,9 @@ public:
     // program such as <root>/usr/sbin/fyr) that records to <dir>/<label>.calls.
     void addRecorderAt(const QString &absPath, const QString &label, const QByteArray &extraBody = {});
     QStringList calls(const QString &name) const;
+    // The shell lines that ran the recorder, one per call ("ethtool eth0
+    // 2> /dev/null"); a call not made through "sh -c" adds none.
+    QStringList shellLines(const QString &name) const;
 
 private:
     QTemporaryDir FDir;

@@ -2,6 +2,7 @@
 // the host name.
 #include "testutil.h"
 #include "vkErrors.h"
+#include "vkFileUtils.h"
 #include "vkPaths.h"
 #include "vkSocket.h"
 
@@ -10,6 +11,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -19,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <thread>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(TBondInfo)
@@ -191,6 +194,90 @@ private Q_SLOTS:
         QVERIFY(root.read(QStringLiteral("/srv/bond.real")).startsWith("DEVICE=\"bond0\"\n"));
     }
 
+    void replaceSyncsNewFileBeforeRename()
+    {
+        ScratchRoot root;
+        const QByteArray old = "DEVICE=\"old\"\n";
+        root.write(kBond, old);
+        struct Sync {
+            QString path;
+            bool regular;
+            qint64 size;
+            QByteArray target;   // what the bond file held at that moment
+        };
+        QList<Sync> syncs;
+        SetFileSyncForTesting([&](int fd) {
+            struct stat st{};
+            ::fstat(fd, &st);
+            syncs.append({QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd)), S_ISREG(st.st_mode),
+                          qint64(st.st_size), root.read(kBond)});
+            return ::fsync(fd);
+        });
+        const auto reset = qScopeGuard([] { SetFileSyncForTesting({}); });
+        WriteBondConfig(bond("bond0", "eth0", "1.2.3.4", "255.0.0.0", ""));
+        const QByteArray now = root.read(kBond);
+        QVERIFY(now.startsWith("DEVICE=\"bond0\""));
+        QCOMPARE(syncs.size(), 2);
+        // The new text, whole, in a file of its own beside the old one, which
+        // still stands ...
+        QVERIFY(syncs[0].regular);
+        QCOMPARE(QFileInfo(syncs[0].path).path(), root.path(kDir));
+        QVERIFY(syncs[0].path != root.path(kBond));
+        QCOMPARE(syncs[0].size, qint64(now.size()));
+        QCOMPARE(syncs[0].target, old);
+        // ... then the directory, which holds the rename.
+        QVERIFY(!syncs[1].regular);
+        QCOMPARE(syncs[1].path, root.path(kDir));
+        QVERIFY(strays(root).isEmpty());
+    }
+
+    void readerNeverSeesMissingOrShortFile()
+    {
+        // The bonding script may read the file at any moment: while it is
+        // replaced over and over, every open finds it, whole, old or new.
+        ScratchRoot root;
+        SetFileSyncForTesting([](int) { return 0; });   // the disk's pace is not the point here
+        const auto reset = qScopeGuard([] { SetFileSyncForTesting({}); });
+        const TBondInfo a = bond("bond0", "eth0 eth1", "10.0.0.5", "255.255.255.0", "10.0.0.1");
+        const TBondInfo b = bond("bond1", "eth2", "192.168.100.200", "255.255.0.0", "");
+        WriteBondConfig(a);
+        const QByteArray textA = root.read(kBond);
+        WriteBondConfig(b);
+        const QByteArray textB = root.read(kBond);
+        const QByteArray path = QFile::encodeName(root.path(kBond));
+
+        std::atomic<bool> done{false}, failed{false};
+        QByteArray seen;
+        int reads = 0;
+        std::thread reader([&] {
+            char buf[4096];
+            while (!done.load()) {
+                const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0) {
+                    seen = "no file: " + QByteArray(std::strerror(errno));
+                    break;
+                }
+                QByteArray got;
+                ssize_t n;
+                while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                    got.append(buf, n);
+                ::close(fd);
+                if (got != textA && got != textB) {
+                    seen = "read: " + got;
+                    break;
+                }
+                ++reads;
+            }
+            failed = !seen.isEmpty();
+        });
+        for (int i = 0; i < 3000 && !failed.load(); ++i)
+            WriteBondConfig(i % 2 ? b : a);
+        done = true;
+        reader.join();
+        QVERIFY2(seen.isEmpty(), seen.constData());
+        QVERIFY(reads > 100);
+    }
+
     void failedWriteLeavesOldFile_data()
     {
         QTest::addColumn<QString>("how");
@@ -198,6 +285,7 @@ private Q_SLOTS:
         QTest::newRow("write cut by file size limit") << "sizeLimit";
         QTest::newRow("read-only directory") << "readOnly";
         QTest::newRow("directory in place of the file") << "targetIsDir";
+        QTest::newRow("data cannot be synced") << "syncFails";
     }
     void failedWriteLeavesOldFile()
     {
@@ -234,6 +322,13 @@ private Q_SLOTS:
                 if (::mount(nullptr, dir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                     QSKIP("cannot make a read-only bind mount here");
             }
+        } else if (how == QLatin1String("syncFails")) {
+            root.write(kBond, old);
+            SetFileSyncForTesting([](int) {
+                errno = EIO;
+                return -1;
+            });
+            undo = [] { SetFileSyncForTesting({}); };
         } else {
             root.write(kBond + QStringLiteral("/keep"), old);
         }

@@ -116,6 +116,34 @@ private Q_SLOTS:
         QVERIFY(!QApplication::overrideCursor());
     }
 
+    void refreshWaitsForLatePidFile_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("delayMs");   // from the program's return to its pid file
+        QTest::addColumn<QString>("label");
+        QTest::newRow("service, 200 ms late") << "btnFyrStart" << 200 << "Fyr Me:已运行";
+        QTest::newRow("service, 1500 ms late") << "btnFyrStart" << 1500 << "Fyr Me:已停止";
+        QTest::newRow("manager, 200 ms late") << "btnFyrMan" << 200 << "Fyr Me:已运行";
+    }
+    void refreshWaitsForLatePidFile()
+    {
+        // The service writes its pid file a moment after its control program
+        // (or manager) returns; the console waits 500 ms before it looks.
+        QFETCH(QString, button);
+        QFETCH(int, delayMs);
+        QFETCH(QString, label);
+        ConsoleScratch s;
+        const QByteArray pid = s.root.path(kRun + QStringLiteral("fyrsrv.pid")).toUtf8();
+        s.root.mkdir(kRun);
+        const QByteArray late = "(sleep " + QByteArray::number(delayMs / 1000.0) + "; : > '" + pid
+                                + "') > /dev/null 2>&1 &\n";
+        s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyr")), QStringLiteral("fyr"), late);
+        s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyrman")), QStringLiteral("fyrman"), late);
+        const auto w = s.open();
+        part<QPushButton>(*w, button.toLatin1().constData())->click();
+        QCOMPARE(caption(*w, "lbFyrState"), label);
+    }
+
     void managersRunWithoutArgumentsAndRefreshTheirRows()
     {
         ConsoleScratch s;
