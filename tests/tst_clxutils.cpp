@@ -183,6 +183,8 @@ private Q_SLOTS:
             << "DejaVu Serif" << fcsLatin2 << 10;
         QTest::newRow("unset locale is C") << "<unset>" << "" << C
             << "DejaVu Serif" << fcsLatin2 << 10;
+        QTest::newRow("entry 128 is read") << "nl_NL.UTF-8" << "" << C
+            << "DejaVu Serif" << fcsUnicode << 18;
         QTest::newRow("entry 129 never read") << "de_DE.UTF-8" << "" << C
             << "" << fcsLatin2 << 7;
         QTest::newRow("no section for the locale") << "it_IT.UTF-8" << "" << C

@@ -220,8 +220,15 @@ private Q_SLOTS:
             v->Name = QStringLiteral("/dev/sdb%1").arg(i);
             v->PartitionNumber = uint32_t(i);
             v->StartingOffset = i * 1000;
+            v->PartitionLength = i * 4096;
+            v->PartitionType = uint8_t(0x80 + i);
+            v->HiddenSectors = uint32_t(i * 7);
+            v->RootName = QStringLiteral("r%1").arg(i);
+            v->VolName = QStringLiteral("v%1").arg(i);
             v->MountVolName = QStringLiteral("m%1").arg(i);
             v->BootIndicator = i == 2;
+            v->RecognizedPartition = i == 1;
+            v->RewritePartition = i == 3;
         }
         TDiskItem *dst = disks.Add();
         for (int i = 0; i < 5; ++i)
@@ -240,8 +247,13 @@ private Q_SLOTS:
             QVERIFY(a != b);
             QCOMPARE(b->Collection(), dstVols);
             QCOMPARE(b->Name, a->Name);
+            QCOMPARE(b->HiddenSectors, a->HiddenSectors);
+            QCOMPARE(b->RootName, a->RootName);
+            QCOMPARE(b->VolName, a->VolName);
             QCOMPARE(b->MountVolName, a->MountVolName);
             QCOMPARE(b->BootIndicator, a->BootIndicator);
+            QCOMPARE(b->RecognizedPartition, a->RecognizedPartition);
+            QCOMPARE(b->RewritePartition, a->RewritePartition);
         }
 
         SetLibVariant(TLibVariant::Tool);

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -160,6 +161,27 @@ private Q_SLOTS:
         writeAllTo(streamLog(), big);
         WriteLog(QStringLiteral("c"), 3, QStringLiteral("m"));
         QVERIFY(QFileInfo::exists(streamDir() + QStringLiteral("20261207220321.txt")));
+    }
+
+    void logThatCannotBeMovedAsideIsDeleted()
+    {
+        // Every name the rotation may take in this second is taken already:
+        // the full log is deleted rather than left to grow without end, and
+        // the files in the way stay as they were.
+        const QString taken = streamDir() + QStringLiteral("20261207220320.txt");
+        writeAllTo(taken, "kept\n");
+        const QByteArray takenName = QFile::encodeName(taken);
+        for (int n = 1; n < 10000; ++n) {
+            const QByteArray other = QFile::encodeName(streamDir() + QStringLiteral("20261207220320-%1.txt").arg(n));
+            QCOMPARE(::link(takenName.constData(), other.constData()), 0);
+        }
+        writeAllTo(streamLog(), filler(262145));
+        WriteLog(QStringLiteral("c"), 1, QStringLiteral("crossing"));
+        QVERIFY(!QFileInfo::exists(streamLog()));
+        QCOMPARE(QDir(streamDir()).entryList(QDir::Files).size(), 10000);
+        QCOMPARE(readAll(taken), QByteArray("kept\n"));
+        WriteLog(QStringLiteral("c"), 2, QStringLiteral("next"));
+        QCOMPARE(readAll(streamLog()), QByteArray("[12-07 22:03:20.123] C=\"c\" ID=2 M=\"next\"\n"));
     }
 
     void programNameLosesItsExtension()
