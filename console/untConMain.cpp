@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -85,6 +86,35 @@ QString ShellWord(const QString &Name)
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.@%+=,:-]+$"));
     return plain.match(Name).hasMatch() ? Name : ShellQuote(Name);
 }
+
+// A device-tree entry that knows its place among its siblings. The entries
+// are put in the order of their texts before they join the tree (Qt's order
+// of texts: UTF-16 units compared, letter case counting; stable, so equal
+// texts keep their order), and their place is their sort key from then on:
+// the tree's own sort, which would fetch both texts as variants at every
+// step, compares two integers and finds nothing to move. Entries of the
+// device tree are never edited, so the key stays true.
+class TDeviceTreeItem : public QTreeWidgetItem {
+public:
+    static constexpr int KeyType = QTreeWidgetItem::UserType + 1;
+    TDeviceTreeItem(const QString &Text, int Place) : QTreeWidgetItem(KeyType), FText(Text), FPlace(Place) {}
+    QVariant data(int Column, int Role) const override
+    {
+        if (Column == 0 && (Role == Qt::DisplayRole || Role == Qt::EditRole))
+            return FText;
+        return QTreeWidgetItem::data(Column, Role);
+    }
+    bool operator<(const QTreeWidgetItem &Other) const override
+    {
+        if (Other.type() == KeyType)
+            return FPlace < static_cast<const TDeviceTreeItem &>(Other).FPlace;
+        return QTreeWidgetItem::operator<(Other);
+    }
+
+private:
+    QString FText;
+    int FPlace;
+};
 
 void SetEnabledIfPresent(QWidget *Control, bool Enabled)
 {
@@ -486,34 +516,46 @@ void TfmConMain::LoadPciTree()
     QStringList lines;
     ReadCmdOutput(QStringLiteral("lspci"), lines);
 
-    // The tree is built unsorted and sorted once at the end: a sorted tree
-    // sorts again at every insert, which makes a long listing quadratic.
-    // Class nodes are unique by their exact text, so a hash finds them as
-    // the search among the root's children would.
+    // The tree is built apart and sorted before it is shown: a sorted tree
+    // sorts itself again after every insert, which makes a long listing
+    // quadratic. Classes are told apart by their exact text, as the search
+    // among the root's children does; each level is put in the order the
+    // sorted tree keeps (stable: equal texts stay in output order), so the
+    // tree's own sort, when sorting is switched back on, finds nothing to move.
     ui->TreeView1->setSortingEnabled(false);
-    QHash<QString, QTreeWidgetItem *> classNodes;
-    QList<QTreeWidgetItem *> newClasses;
-    for (int i = 0; i < root->childCount(); ++i)
-        classNodes.insert(root->child(i)->text(0), root->child(i));
-    for (QString line : lines) {
-        QString bus;
-        CutToken(line, QLatin1Char(' '), bus);
-        QString cls, description;
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+    QHash<QStringView, QStringList> devices;   // views into `lines`
+    for (const QString &line : std::as_const(lines)) {
+        QStringView rest(line);
+        const QStringView bus = CutToken(rest, QLatin1Char(' '));
+        QStringView cls, description;
+        const qsizetype colon = rest.indexOf(QLatin1Char(':'));
         if (colon < 0) {
-            description = TrimCtl(line);
+            description = TrimCtl(rest);
         } else {
-            cls = TrimCtl(line.left(colon));
-            description = TrimCtl(line.mid(colon + 1));
+            cls = TrimCtl(rest.left(colon));
+            description = TrimCtl(rest.mid(colon + 1));
         }
-        QTreeWidgetItem *&classNode = classNodes[cls];
-        if (!classNode) {
-            classNode = new QTreeWidgetItem(QStringList{cls});
-            newClasses << classNode;
-        }
-        classNode->addChild(new QTreeWidgetItem(QStringList{description + QStringLiteral(" (") + bus + QLatin1Char(')')}));
+        QString text;
+        text.reserve(description.size() + bus.size() + 3);
+        text.append(description).append(QLatin1String(" (")).append(bus).append(QLatin1Char(')'));
+        devices[cls] << text;
     }
-    root->addChildren(newClasses);
+    QList<QStringView> classes = devices.keys();
+    std::sort(classes.begin(), classes.end());
+    QList<QTreeWidgetItem *> classNodes;
+    classNodes.reserve(classes.size());
+    for (QStringView cls : std::as_const(classes)) {
+        QStringList &texts = devices[cls];
+        std::stable_sort(texts.begin(), texts.end());
+        QList<QTreeWidgetItem *> children;
+        children.reserve(texts.size());
+        for (const QString &text : std::as_const(texts))
+            children << new TDeviceTreeItem(text, int(children.size()));
+        auto *classNode = new TDeviceTreeItem(cls.toString(), int(classNodes.size()));
+        classNode->addChildren(children);
+        classNodes << classNode;
+    }
+    root->addChildren(classNodes);
     ui->TreeView1->setSortingEnabled(true);
     root->setExpanded(true);
 }

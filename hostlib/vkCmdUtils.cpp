@@ -112,7 +112,7 @@ void WaitShell(pid_t pid)
 }
 } // namespace
 
-void CutToken(QString &S, QChar C, QString &Token)
+QStringView CutToken(QStringView &S, QChar C)
 {
     qsizetype start = 0;
     while (start < S.size() && S.at(start) == C)
@@ -122,8 +122,16 @@ void CutToken(QString &S, QChar C, QString &Token)
     qsizetype stop = S.indexOf(C, start);
     if (stop < 0)
         stop = S.size();
-    const QString field = S.mid(start, stop - start);
-    S.remove(0, stop + 1);   // leading separators, the field and the one separator behind it
+    const QStringView field = S.mid(start, stop - start);
+    S = S.mid(qMin(stop + 1, S.size()));   // leading separators, the field and the one separator behind it
+    return field;
+}
+
+void CutToken(QString &S, QChar C, QString &Token)
+{
+    QStringView rest(S);
+    const QString field = CutToken(rest, C).toString();
+    S.remove(0, S.size() - rest.size());
     Token = field;
 }
 

@@ -7,6 +7,8 @@
 // Cuts the next field off the front of S at separator C, skipping leading
 // separators; S loses the field and the one separator behind it.
 void CutToken(QString &S, QChar C, QString &Token);
+// The same cut on a view: returns the field and moves S past it, copying nothing.
+QStringView CutToken(QStringView &S, QChar C);
 
 // Runs the line through /bin/sh as system(3) does and waits for the shell;
 // the status is discarded. While it waits, the idle hook (if any) is called

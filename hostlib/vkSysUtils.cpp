@@ -67,7 +67,7 @@ QString IncludeTrailingSlash(const QString &S)
     return S + QLatin1Char('/');
 }
 
-QString TrimCtl(const QString &S)
+QStringView TrimCtl(QStringView S)
 {
     qsizetype b = 0;
     qsizetype e = S.size();
@@ -76,6 +76,12 @@ QString TrimCtl(const QString &S)
     while (e > b && S.at(e - 1).unicode() <= 0x20)
         --e;
     return S.mid(b, e - b);
+}
+
+QString TrimCtl(const QString &S)
+{
+    const QStringView t = TrimCtl(QStringView(S));
+    return S.mid(t.isNull() ? 0 : t.data() - S.constData(), t.size());
 }
 
 QString BuildPath(const QString &Base, const QStringList &Parts, const QString &FileName,

@@ -34,6 +34,7 @@ QString UTF8ToWide(const QByteArray &S);
 // Trims leading and trailing characters up to and including the space
 // (blanks and control characters).
 QString TrimCtl(const QString &S);
+QStringView TrimCtl(QStringView S);
 
 // ---- loggers --------------------------------------------------------------
 // List log: "syslog.txt" in the program directory, at most 1000 entries;

@@ -558,8 +558,12 @@ private Q_SLOTS:
             last = sector;
             if (sector > uint64_t(records))
                 return false;
-            QByteArray s = sector == 0 ? mbr : rec;
-            if (sector > 0 && sector < uint64_t(records))
+            if (sector == 0) {
+                memcpy(buf, mbr.constData(), 512);
+                return true;
+            }
+            QByteArray s = rec;
+            if (sector < uint64_t(records))
                 setEntry(s, 3, 0x05, uint32_t(sector), 1);   // the next record, counted from the base
             memcpy(buf, s.constData(), 512);
             return true;
