@@ -1,6 +1,8 @@
 #include "untRunCmd.h"
 #include "ui_untRunCmd.h"
 
+#include "untMain.h"
+#include "vkClxUtils.h"
 #include "vkDialogs.h"
 #include "vkErrors.h"
 #include "vkFileUtils.h"
@@ -214,6 +216,7 @@ TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
     memoFont.setPixelSize(12);
     memoFont.setWeight(QFont::Normal);
     memoFont.setStyleHint(QFont::TypeWriter);
+    SetFontCharSet(memoFont, Memo1, fcsLatin1);
     Memo1->setFont(memoFont);
     QPalette memoPal = Memo1->palette();
     memoPal.setColor(QPalette::Text, Qt::black);
@@ -319,7 +322,7 @@ void TfmRunCmd::reject()
 
 void RunCommand(const QString &Cmd)
 {
-    std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(QApplication::activeWindow()));
+    std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(ToolOwnerWindow()));
     window->Command = Cmd + QStringLiteral(" 2>&1");
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The hourglass goes when the command ends; should the modal run end
@@ -338,6 +341,11 @@ void RunCommand(const QString &Cmd)
 void RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args)
 {
     RunCommand(Format(Fmt, Args));
+}
+
+QWidget *ToolOwnerWindow()
+{
+    return fmMain ? static_cast<QWidget *>(fmMain) : QApplication::activeWindow();
 }
 
 void SetRunCommandHook(TRunCommandHook Hook) { g_runHook = std::move(Hook); }

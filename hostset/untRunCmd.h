@@ -64,6 +64,10 @@ private:
 using TLineSink = std::function<void(const QString &)>;
 int PipeRun(const QString &Cmd, const TLineSink &Sink);
 
+// The window the tool's dialogs are centred over: the main window when there
+// is one, else the active window.
+QWidget *ToolOwnerWindow();
+
 // Runs Cmd in a new modal command window and returns once it is closed.
 void RunCommand(const QString &Cmd);
 
