@@ -231,6 +231,10 @@ TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
     connect(btnFont, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnFontClick));
     connect(Timer1, &QTimer::timeout, this, Guard(this, &TfmRunCmd::Timer1Timer));
     Timer1->start();
+    FFlush = new QTimer(this);
+    FFlush->setSingleShot(true);
+    FFlush->setInterval(0);
+    connect(FFlush, &QTimer::timeout, this, [this] { FlushOutput(); });
 
     TranslateForm(this);
 }
@@ -244,6 +248,7 @@ void TfmRunCmd::Timer1Timer()
     AddOutputLine(QString());
     AddOutputLine(QString(64, QLatin1Char('-')));
     AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(status));
+    FlushOutput();
     FEnded = true;
     QApplication::restoreOverrideCursor();
     btnOK->setEnabled(true);
@@ -261,16 +266,32 @@ void TfmRunCmd::AddOutputLine(const QString &Line)
     qsizetype len = Line.size();
     while (len > 0 && Line.at(len - 1).unicode() <= ' ')
         --len;
-    // Appending to an empty memo would fill its one empty line instead of
-    // adding one, losing a leading empty line: the first line is inserted.
+    // Lines gather until the event loop runs again and go into the memo
+    // together: a flood of output costs one layout per read, not per line.
+    if (FLines > 0 || FPendingLines > 0)
+        FPending += QLatin1Char('\n');
+    FPending += QStringView(Line).left(len);
+    ++FPendingLines;
+    if (!FFlush->isActive())
+        FFlush->start();
+}
+
+void TfmRunCmd::FlushOutput()
+{
+    FFlush->stop();
+    if (FPendingLines == 0)
+        return;
     QScrollBar *bar = Memo1->verticalScrollBar();
     const bool atBottom = bar->value() == bar->maximum();
+    // Appending to an empty memo would fill its one empty line instead of
+    // adding one, losing a leading empty line: the text goes in at the end,
+    // starting with the line break that separates it from what is there.
     QTextCursor end(Memo1->document());
     end.movePosition(QTextCursor::End);
-    if (FLines > 0)
-        end.insertBlock();
-    end.insertText(Line.left(len));
-    ++FLines;
+    end.insertText(FPending);
+    FLines += FPendingLines;
+    FPending.clear();
+    FPendingLines = 0;
     if (atBottom)
         bar->setValue(bar->maximum());
 }
@@ -280,6 +301,7 @@ void TfmRunCmd::btnSaveClick()
     const QString name = SaveFileDialog(SaveDialogTitle, QString(), SaveDialogFilter, this);
     if (name.isEmpty())
         return;
+    FlushOutput();
     QStringEncoder encode(QStringEncoder::System);
     QByteArray text;
     for (const QString &line : Memo1->toPlainText().split(QLatin1Char('\n'))) {

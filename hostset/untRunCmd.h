@@ -37,7 +37,11 @@ public:
     QString Command;
 
     void Timer1Timer();
+    // Adds a line, its trailing blanks and control characters removed; lines
+    // reach the memo together when the event loop next runs, or at
+    // FlushOutput.
     void AddOutputLine(const QString &Line);
+    void FlushOutput();
     void btnSaveClick();
     void btnFontClick();
 
@@ -53,7 +57,10 @@ protected:
 private:
     Ui::TfmRunCmd *ui;
     bool FEnded = false;
-    int FLines = 0;   // lines in Memo1
+    int FLines = 0;          // lines in Memo1
+    QString FPending;        // lines on their way to Memo1, "\n"-separated
+    int FPendingLines = 0;
+    QTimer *FFlush = nullptr;
 };
 
 // Runs Cmd through "/bin/sh -c" with its standard output read by the
