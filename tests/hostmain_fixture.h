@@ -105,21 +105,3 @@ public:
 private:
     std::unique_ptr<TLibraryScope> FLibrary;
 };
-
-// A component of the window by its name, as the runtime's FindComponent.
-template <class T = QWidget>
-T *hostPart(const QWidget &window, const char *name)
-{
-    T *c = window.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no component %s", name);
-    return c;
-}
-
-inline QStringList hostListTexts(const QListWidget *list)
-{
-    QStringList t;
-    for (int i = 0; i < list->count(); ++i)
-        t << list->item(i)->text();
-    return t;
-}

@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 
 namespace {
-QListWidget *modules(const TfmMain &w) { return hostPart<QListWidget>(w, "lbModules"); }
+QListWidget *modules(const TfmMain &w) { return part<QListWidget>(w, "lbModules"); }
 
 void select(const TfmMain &w, int row)
 {
@@ -18,7 +18,7 @@ void select(const TfmMain &w, int row)
     QCoreApplication::processEvents();   // the list's click arrives from the event loop
 }
 
-bool enabled(const TfmMain &w, const char *name) { return hostPart(w, name)->isEnabled(); }
+bool enabled(const TfmMain &w, const char *name) { return part(w, name)->isEnabled(); }
 } // namespace
 
 class TestHostMainDrivers : public QObject {
@@ -53,7 +53,7 @@ private Q_SLOTS:
         const auto w = s.open();
         select(*w, -1);
         s.choose(chosen);
-        hostPart<QAction>(*w, "menuNIC")->trigger();
+        part<QAction>(*w, "menuNIC")->trigger();
         if (saved.isEmpty()) {
             QCOMPARE(s.dialogs.texts(), QStringList{"模块\"" + chosen + "\"已经存在"});
             QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
@@ -62,7 +62,7 @@ private Q_SLOTS:
         } else {
             QVERIFY(s.dialogs.requests().isEmpty());
             QCOMPARE(s.modulesConf(), saved);
-            QCOMPARE(hostListTexts(modules(*w)).join('\n') + '\n', QString::fromUtf8(saved));
+            QCOMPARE(listTexts(modules(*w)).join('\n') + '\n', QString::fromUtf8(saved));
         }
         // Adding neither selects the line nor changes the buttons.
         QCOMPARE(modules(*w)->currentRow(), -1);
@@ -82,11 +82,11 @@ private Q_SLOTS:
             for (int i = 0; i < d->lbModules->topLevelItemCount(); ++i)
                 offered << d->lbModules->topLevelItem(i)->text(0);
         });
-        hostPart<QAction>(*w, "menuDisk")->trigger();
+        part<QAction>(*w, "menuDisk")->trigger();
         QCOMPARE(offered, (QStringList{"3w-9xxx", "aacraid"}));
         QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
         offered.clear();
-        hostPart<QAction>(*w, "menuNIC")->trigger();
+        part<QAction>(*w, "menuNIC")->trigger();
         QCOMPARE(offered, QStringList{"e1000"});
         QCOMPARE(modules(*w)->count(), 0);
     }
@@ -133,8 +133,8 @@ private Q_SLOTS:
                 QTest::keyClick(d, Qt::Key_Return);
             }
         });
-        hostPart<QAction>(*w, "menuNIC")->trigger();
-        QCOMPARE(hostListTexts(modules(*w)), added.isEmpty() ? QStringList() : QStringList{added});
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(listTexts(modules(*w)), added.isEmpty() ? QStringList() : QStringList{added});
     }
 
     // A module's description: the first line whose name before "=" is the
@@ -165,7 +165,7 @@ private Q_SLOTS:
             for (int i = 0; i < d->lbModules->topLevelItemCount(); ++i)
                 rows << d->lbModules->topLevelItem(i)->text(0) + '|' + d->lbModules->topLevelItem(i)->text(1);
         });
-        hostPart<QAction>(*w, "menuNIC")->trigger();
+        part<QAction>(*w, "menuNIC")->trigger();
         QCOMPARE(rows, (QStringList{"bnx2|", "e1000|" + description}));
     }
 
@@ -230,7 +230,7 @@ private Q_SLOTS:
             QVERIFY(enabled(*w, b));
         const QString line = modules(*w)->item(row)->text();
         s.dialogs.answer(answer);
-        hostPart<QPushButton>(*w, "btnModuleDel")->click();
+        part<QPushButton>(*w, "btnModuleDel")->click();
         QCOMPARE(s.dialogs.texts(), QStringList{"确实要删除模块\"" + line + "\"吗？"});
         QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes | mbNo));
         QCOMPARE(s.modulesConf(), saved);
@@ -248,10 +248,10 @@ private Q_SLOTS:
         s.root.write("/etc/velkora", "not a directory\n");
         s.choose("e1000");
         w->NetModules = QStringList{"e1000"};
-        hostPart<QAction>(*w, "menuNIC")->trigger();
+        part<QAction>(*w, "menuNIC")->trigger();
         QCOMPARE(s.dialogs.texts(),
                  QStringList{"Cannot create file \"" + s.root.path("/etc/velkora/modules.conf") + "\". Not a directory"});
-        QCOMPARE(hostListTexts(modules(*w)), QStringList{"e1000"});
+        QCOMPARE(listTexts(modules(*w)), QStringList{"e1000"});
         QCOMPARE(s.root.read("/etc/velkora"), QByteArray("not a directory\n"));
     }
 
@@ -286,7 +286,7 @@ private Q_SLOTS:
         select(*w, 0);
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(s.root.root());
-        hostPart<QPushButton>(*w, "btnModuleInsert")->click();
+        part<QPushButton>(*w, "btnModuleInsert")->click();
         QDir::setCurrent(cwd);
         QCOMPARE(s.tools.calls("modprobe"), QStringList{args});
         QVERIFY(!s.root.exists("/PWNED"));
@@ -295,7 +295,7 @@ private Q_SLOTS:
         QVERIFY(s.runs[0].Command.endsWith("' 2>&1"));
         QVERIFY(s.runs[0].Output.endsWith("loaded\n\n" + QString(64, '-') + "\n  RESULT: 0"));
         // Loading changes neither the list nor the file.
-        QCOMPARE(hostListTexts(modules(*w)), QStringList{line});
+        QCOMPARE(listTexts(modules(*w)), QStringList{line});
         QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
     }
 
@@ -307,7 +307,7 @@ private Q_SLOTS:
         select(*w, 1);
         w->btnModuleUpClick();
         w->btnModuleDownClick();
-        QCOMPARE(hostListTexts(modules(*w)), (QStringList{"a", "b"}));
+        QCOMPARE(listTexts(modules(*w)), (QStringList{"a", "b"}));
         QCOMPARE(s.modulesConf(), QByteArray("a\nb\n"));
     }
 };

@@ -26,7 +26,7 @@ private Q_SLOTS:
         QCOMPARE(w->minimumSize(), QSize(650, 440));
         QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
 
-        auto *tabs = hostPart<QTabWidget>(*w, "PageControl1");
+        auto *tabs = part<QTabWidget>(*w, "PageControl1");
         QCOMPARE(tabs->count(), 2);
         QCOMPARE(tabs->widget(0)->objectName(), QStringLiteral("tsModules"));
         QCOMPARE(tabs->tabText(0), QStringLiteral("驱动程序"));
@@ -43,14 +43,14 @@ private Q_SLOTS:
                        {"btnModuleDel", "删除", 196, false, false},   {"btnModuleInsert", "加载", 286, false, false},
                        {"btnModuleUp", "上移", 375, false, true},     {"btnModuleDown", "下移", 452, false, true}};
         for (const auto &b : buttons) {
-            auto *button = hostPart<QPushButton>(*w, b.name);
+            auto *button = part<QPushButton>(*w, b.name);
             QCOMPARE(button->text(), QString::fromUtf8(b.caption));
             QCOMPARE(button->geometry(), QRect(b.x, 368, 75, 25));
             QCOMPARE(button->isEnabled(), b.enabled);
             QCOMPARE(button->isHidden(), b.hidden);
         }
-        QCOMPARE(hostPart(*w, "lbModules")->geometry(), QRect(2, 2, 635, 345));
-        auto *menu = hostPart<QMenu>(*w, "pmAddModule");
+        QCOMPARE(part(*w, "lbModules")->geometry(), QRect(2, 2, 635, 345));
+        auto *menu = part<QMenu>(*w, "pmAddModule");
         QCOMPARE(menu->actions().size(), 2);
         QCOMPARE(menu->actions().at(0)->objectName(), QStringLiteral("menuNIC"));
         QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("网卡"));
@@ -58,19 +58,19 @@ private Q_SLOTS:
 
         // The disks tab is laid out with the states it starts in.
         for (const char *off : {"btnDiskPart", "btnMdCreate", "btnMdDelete", "btnMdView"})
-            QVERIFY2(!hostPart(*w, off)->isEnabled(), off);
+            QVERIFY2(!part(*w, off)->isEnabled(), off);
         for (const char *on : {"btnFormatDevice", "btnMount", "btnUmount", "btnDiskRefresh"})
-            QVERIFY2(hostPart(*w, on)->isEnabled(), on);
-        auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
+            QVERIFY2(part(*w, on)->isEnabled(), on);
+        auto *tree = part<QTreeWidget>(*w, "tvDev");
         QCOMPARE(tree->columnCount(), 5);
         QCOMPARE(tree->headerItem()->text(4), QStringLiteral("File System"));
         QCOMPARE(tree->header()->sectionSize(1), 70);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbMdList")->count(), 16);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbMdList")->currentIndex(), -1);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbRAIDLevel")->currentText(), QStringLiteral("RAID 0"));
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbBlock")->currentText(), QStringLiteral("64k block"));
-        QCOMPARE(hostPart<QToolButton>(*w, "btnAddDev")->text(), QStringLiteral("->"));
-        QCOMPARE(hostPart<QMenu>(*w, "pmDiskPart")->actions().size(), 2);
+        QCOMPARE(part<QComboBox>(*w, "cmbMdList")->count(), 16);
+        QCOMPARE(part<QComboBox>(*w, "cmbMdList")->currentIndex(), -1);
+        QCOMPARE(part<QComboBox>(*w, "cmbRAIDLevel")->currentText(), QStringLiteral("RAID 0"));
+        QCOMPARE(part<QComboBox>(*w, "cmbBlock")->currentText(), QStringLiteral("64k block"));
+        QCOMPARE(part<QToolButton>(*w, "btnAddDev")->text(), QStringLiteral("->"));
+        QCOMPARE(part<QMenu>(*w, "pmDiskPart")->actions().size(), 2);
     }
 
     // The window's caption and texts from the language file's keys.
@@ -98,7 +98,7 @@ private Q_SLOTS:
         const QByteArray before = s.root.read("/opt/vkhostset/vkhostset.ini");
         const auto w = s.open();
         QCOMPARE(w->windowTitle(), caption);
-        QCOMPARE(hostPart<QPushButton>(*w, "btnModuleAdd")->text(), addCaption);
+        QCOMPARE(part<QPushButton>(*w, "btnModuleAdd")->text(), addCaption);
         // The language file is only read.
         QCOMPARE(s.root.read("/opt/vkhostset/vkhostset.ini"), before);
     }
@@ -111,7 +111,7 @@ private Q_SLOTS:
         const auto w = s.open();
         QVERIFY(QFileInfo(s.root.path("/etc/velkora")).isDir());
         QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
-        QCOMPARE(hostPart<QListWidget>(*w, "lbModules")->count(), 0);
+        QCOMPARE(part<QListWidget>(*w, "lbModules")->count(), 0);
         QVERIFY(w->NetModules.isEmpty() && w->ScsiModules.isEmpty());
         QVERIFY(HostScratch::modulesDir().startsWith("/lib/modules/"));
         QVERIFY(HostScratch::modulesDir().size() > 13);
@@ -137,7 +137,7 @@ private Q_SLOTS:
         HostScratch s;
         s.modulesConf(conf);
         const auto w = s.open();
-        QCOMPARE(hostListTexts(hostPart<QListWidget>(*w, "lbModules")), lines);
+        QCOMPARE(listTexts(part<QListWidget>(*w, "lbModules")), lines);
         QCOMPARE(s.modulesConf(), conf);   // loading writes nothing
     }
 
