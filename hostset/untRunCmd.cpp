@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
@@ -54,8 +55,19 @@ pid_t SpawnReader(const QByteArray &Line, int &ReadFd)
     char arg0[] = "sh";
     char arg1[] = "-c";
     char *argv[] = {arg0, arg1, const_cast<char *>(Line.constData()), nullptr};
+    // A pipeline such as "yes | mdadm ..." ends its first command by a
+    // broken pipe: the shell starts with that signal's default action
+    // whatever this program does with it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+    const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {

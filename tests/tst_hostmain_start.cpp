@@ -117,6 +117,20 @@ private Q_SLOTS:
         QVERIFY(HostScratch::modulesDir().size() > 13);
     }
 
+    // A step that fails ends the creation handler with its error shown; the
+    // window still opens, without the later steps.
+    void failingStep()
+    {
+        HostScratch s;
+        s.module("kernel/drivers/net/e1000.ko");
+        s.root.mkdir("/etc/velkora/modules.conf");
+        const auto w = s.open();
+        QCOMPARE(s.dialogs.texts(), QStringList{"Cannot open file \"" + s.root.path("/etc/velkora/modules.conf")
+                                                + "\". Is a directory"});
+        QCOMPARE(w->NetModules, QStringList{"e1000"});
+        QCOMPARE(part<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(), QStringLiteral("tsDisks"));
+    }
+
     // modules.conf's lines as list entries: any line end, empty lines kept.
     void loadModulesConf_data()
     {
