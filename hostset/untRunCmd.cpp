@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSocketNotifier>
@@ -241,7 +242,14 @@ TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
     });
     connect(btnSave, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnSaveClick));
     connect(btnFont, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnFontClick));
-    connect(Timer1, &QTimer::timeout, this, Guard(this, &TfmRunCmd::Timer1Timer));
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        RunGuarded(this, [this] { Timer1Timer(); });
+        const TRunCommandHook hook = g_runHook;
+        if (hook && FEnded) {
+            hook(Command, Memo1->toPlainText());
+            accept();
+        }
+    });
     Timer1->start();
     FFlush = new QTimer(this);
     FFlush->setSingleShot(true);
@@ -256,21 +264,18 @@ TfmRunCmd::~TfmRunCmd() { delete ui; }
 void TfmRunCmd::Timer1Timer()
 {
     Timer1->stop();
+    // Whatever ends the run, the window can be closed afterwards.
+    const auto ended = qScopeGuard([this] {
+        FlushOutput();
+        FEnded = true;
+        QApplication::restoreOverrideCursor();
+        btnOK->setEnabled(true);
+        btnSave->setEnabled(true);
+    });
     const int status = PipeRun(Command, [this](const QString &Line) { AddOutputLine(Line); });
     AddOutputLine(QString());
     AddOutputLine(QString(64, QLatin1Char('-')));
     AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(status));
-    FlushOutput();
-    FEnded = true;
-    QApplication::restoreOverrideCursor();
-    btnOK->setEnabled(true);
-    btnSave->setEnabled(true);
-
-    const TRunCommandHook hook = g_runHook;
-    if (hook) {
-        hook(Command, Memo1->toPlainText());
-        accept();
-    }
 }
 
 void TfmRunCmd::AddOutputLine(const QString &Line)
