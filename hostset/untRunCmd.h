@@ -75,7 +75,9 @@ int PipeRun(const QString &Cmd, const TLineSink &Sink);
 // is one, else the active window.
 QWidget *ToolOwnerWindow();
 
-// Runs Cmd in a new modal command window and returns once it is closed.
+// Runs Cmd in a new modal command window and returns once it is closed. The
+// hourglass shows from the window's opening until the command has ended;
+// the window cannot be closed before that, so every command runs.
 void RunCommand(const QString &Cmd);
 
 // Formats the line with Format (vkSysUtils.h) and runs it with RunCommand.
