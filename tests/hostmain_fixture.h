@@ -74,9 +74,9 @@ public:
     }
     void mtab(const QByteArray &text) const { root.write(QStringLiteral("/etc/mtab"), text); }
 
-    // The next driver chooser picks the row of this module and presses OK
-    // (an empty name: presses Cancel). The chooser is handed to `inspect`
-    // first when given.
+    // From now on every driver chooser picks the row of this module and
+    // presses OK (an empty name: presses Cancel). Each chooser is handed to
+    // `inspect` first when given.
     void choose(const QString &module, std::function<void(TfmSelModule *)> inspect = {})
     {
         SetSelectModuleHook([module, inspect](TfmSelModule *d) {
