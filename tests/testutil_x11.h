@@ -1,0 +1,56 @@
+#pragma once
+// Running the real programs as a user meets them: on an X server of the
+// test's own, driven with xdotool, in a private mount namespace where
+// system directories are fixtures. Root only.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// Why end-to-end tests cannot run here (not root, a missing tool, no private
+// mount namespace); empty when they can.
+QString EndToEndUnavailable(const QStringList &Tools);
+
+// Runs a short program to its end; its standard output, or an empty text.
+// exitCode is -1 when it did not end normally.
+QByteArray RunProgram(const QString &Program, const QStringList &Args,
+                      const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment(),
+                      int *ExitCode = nullptr);
+// Stops a child politely first, then for good.
+void StopProcess(QProcess &P);
+// The child dies with the test, should the test itself be killed.
+void DieWithParent(QProcess &P);
+
+// An Xvfb of its own for the session's lifetime.
+class TXSession {
+public:
+    TXSession();
+    ~TXSession();
+    // False with a reason when the server does not come up.
+    bool start(QString &Error);
+    // The system environment with DISPLAY set to this server.
+    QProcessEnvironment env() const;
+
+    struct TWindow {
+        QString Id;
+        int X = 0, Y = 0, Width = 0, Height = 0;
+    };
+    // The mapped top-level window whose title is exactly Title.
+    bool findWindow(const QString &Title, TWindow &Win) const;
+    // Waits up to Ms for it; false when it did not appear.
+    bool waitWindow(const QString &Title, TWindow &Win, int Ms) const;
+    bool click(int X, int Y) const;
+    // xdotool key names, pressed in order ("Down", "Return").
+    bool keys(const QStringList &Names) const;
+    bool type(const QString &Text) const;
+
+private:
+    QProcess FServer;
+    QString FDisplay;
+};
+
+// Writes an overlay helper into a shell script: `layer NAME DIR` puts the
+// fixture directory $W/fixture/NAME over DIR inside the namespace (upper
+// layers on a tmpfs at $W/ns, so any file system serves). Exit code 97 when
+// a mount fails.
+QByteArray OverlayScriptHead(const QString &WorkDir);
