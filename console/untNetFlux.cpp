@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
@@ -226,7 +227,7 @@ void TfmNicStat::closeEvent(QCloseEvent *Event)
     QWidget::closeEvent(Event);
 }
 
-void TfmNicStat::paintEvent(QPaintEvent *)
+void TfmNicStat::paintEvent(QPaintEvent *Event)
 {
     QPainter painter(this);
     if (FLists.IsEmpty()) {
@@ -235,7 +236,8 @@ void TfmNicStat::paintEvent(QPaintEvent *)
     }
     // A tick has drawn the bitmap already: it is shown as it is.
     if (!FBitmapStale && FBitmap.size() == size()) {
-        painter.drawImage(0, 0, FBitmap);
+        for (const QRect &r : Event->region())
+            painter.drawImage(r, FBitmap, r);
         return;
     }
     FWindowPainter = &painter;
@@ -299,10 +301,12 @@ void TfmNicStat::RedrawGraphs()
     if (FLists.IsEmpty())
         return;
     RenderGraphs();
-    if (FWindowPainter)
+    if (FWindowPainter) {
         FWindowPainter->drawImage(0, 0, FBitmap);
-    else
-        update();
+    } else {
+        update(FDirty);
+    }
+    FDirty = QRegion();
 }
 
 void TfmNicStat::RenderGraphs()
@@ -310,26 +314,156 @@ void TfmNicStat::RenderGraphs()
     const int cw = width(), ch = height();
     if (cw <= 0 || ch <= 0)
         return;
-    if (FBitmap.size() != QSize(cw, ch))
-        FBitmap = QImage(cw, ch, QImage::Format_RGB32);
-    FBitmap.fill(kBackground);
-    FBitmapStale = false;
-
     const int count = FLists.Count();
     const int rowH = (ch - 5) / count;
     const int graphH = rowH - 20;
+    const int graphW = cw - 20;
+    const bool labelsOnly = graphH <= 0 || graphW <= 0;
 
-    QPainter canvas(&FBitmap);
-    canvas.setFont(FBitmapFont);
-    canvas.setPen(Qt::black);
-    const QFontMetrics metrics(FBitmapFont);
+    // Where no graph has room the picture is the background and the labels:
+    // the labels drawn last time give way to this tick's. Otherwise all is
+    // drawn afresh.
+    if (labelsOnly && FDrawn.LabelsOnly && FDrawn.Size == QSize(cw, ch) && FDrawn.Keys == count
+        && FBitmap.size() == QSize(cw, ch)) {
+        const TPixels px(FBitmap);
+        QRect old;
+        for (const QRect &r : std::as_const(FDrawn.LabelRects)) {
+            px.Fill(r.left(), r.top(), r.right() + 1, r.bottom() + 1, kBackground);
+            old |= r;
+        }
+        FDirty = old;
+    } else {
+        if (FBitmap.size() != QSize(cw, ch))
+            FBitmap = QImage(cw, ch, QImage::Format_RGB32);
+        FBitmap.fill(kBackground);
+        FDirty = QRegion(0, 0, cw, ch);
+    }
+    FBitmapStale = false;
+    FDrawn.Size = QSize(cw, ch);
+    FDrawn.Keys = count;
+    FDrawn.LabelsOnly = labelsOnly;
+    FDrawn.LabelRects.resize(count);
+
+    FLabels.SetFont(FBitmapFont);
+    QRect labelArea;
     for (int i = 0; i < count; ++i) {
         const QString &key = FLists.Key(i);
         const QRgb color = key.contains(QLatin1String(" recv")) ? kRecv : kSend;
-        const int rate = DrawGraph(FBitmap, 10, i * rowH + 20, cw - 20, graphH, color, FLists.Samples(i));
+        const int rate = DrawGraph(FBitmap, 10, i * rowH + 20, graphW, graphH, color, FLists.Samples(i));
         const QString label = key + QStringLiteral(" : ") + FormatRate(rate).rightJustified(10, QLatin1Char(' '));
-        const int left = FBitmap.width() - 10 - metrics.horizontalAdvance(label);
-        canvas.drawText(left, i * rowH + 5 + metrics.ascent(), label);
+        const int textW = FLabels.Width(label);
+        const int left = FBitmap.width() - 10 - textW;
+        const int top = i * rowH + 5;
+        FLabels.Draw(FBitmap, left, top, label);
+        // The glyphs' room on either side is part of what a label covers.
+        const QRect covered = QRect(left - 3, top, textW + 6, FLabels.Height()).intersected(FBitmap.rect());
+        FDrawn.LabelRects[i] = covered;
+        labelArea |= covered;
+    }
+    // One rectangle round what changed: cheaper to hand on than many.
+    FDirty = QRegion(FDirty.boundingRect() | labelArea);
+}
+
+// ---- labels ----------------------------------------------------------------------
+
+void TLabelPainter::SetFont(const QFont &Font)
+{
+    if (Font == FFont && FHeight > 0)
+        return;
+    FFont = Font;
+    const QFontMetrics m(Font);
+    FHeight = m.height();
+    FAscent = m.ascent();
+    FCells.assign(256, TCell());
+    FMade.assign(256, false);
+}
+
+bool TLabelPainter::Simple(const QString &Text)
+{
+    for (QChar c : Text)
+        if (c.unicode() < 0x20 || c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+const TLabelPainter::TCell &TLabelPainter::Cell(QChar C)
+{
+    const size_t code = C.unicode();
+    if (FMade[code])
+        return FCells[code];
+    TCell &cell = FCells[code];
+    const QFontMetrics m(FFont);
+    cell.Advance = m.horizontalAdvance(C);
+    // Room for whatever the glyph reaches beyond its advance on either side.
+    const QRect box = m.boundingRect(C);
+    const int pad = 2 + std::max({0, -box.left(), box.right() + 1 - cell.Advance});
+    QImage picture(cell.Advance + 2 * pad, FHeight, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter p(&picture);
+    p.setFont(FFont);
+    p.setPen(Qt::black);
+    p.drawText(pad, FAscent, QString(C));
+    p.end();
+    for (int y = 0; y < picture.height(); ++y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
+            if ((row[x] & 0xFFFFFF) != 0xFFFFFF) {
+                cell.Ink.push_back({x - pad, y, row[x]});
+                cell.Left = std::min(cell.Left, x - pad);
+                cell.Right = std::max(cell.Right, x - pad);
+            }
+    }
+    FMade[code] = true;
+    return cell;
+}
+
+int TLabelPainter::Width(const QString &Text)
+{
+    if (!Simple(Text))
+        return QFontMetrics(FFont).horizontalAdvance(Text);
+    int w = 0;
+    for (QChar c : Text)
+        w += Cell(c).Advance;
+    return w;
+}
+
+void TLabelPainter::Draw(QImage &Image, int X, int Top, const QString &Text)
+{
+    if (!Simple(Text)) {
+        QPainter p(&Image);
+        p.setFont(FFont);
+        p.setPen(Qt::black);
+        p.drawText(X, Top + FAscent, Text);
+        return;
+    }
+    // Black over the picture: each channel keeps the share of light that the
+    // glyph, drawn black on white, lets through.
+    const int iw = Image.width(), ih = Image.height();
+    uchar *const bits = Image.bits();
+    const qsizetype stride = Image.bytesPerLine();
+    auto blend = [](QRgb &d, QRgb light) {
+        if ((light & 0xFFFFFF) == 0)
+            d = 0xFF000000;
+        else
+            d = qRgb(qRed(d) * qRed(light) / 255, qGreen(d) * qGreen(light) / 255,
+                     qBlue(d) * qBlue(light) / 255);
+    };
+    const bool rowsInside = Top >= 0 && Top + FHeight <= ih;
+    int x = X;
+    for (QChar c : Text) {
+        const TCell &cell = Cell(c);
+        if (rowsInside && x + cell.Left >= 0 && x + cell.Right < iw) {
+            uchar *const origin = bits + qsizetype(Top) * stride + qsizetype(x) * 4;
+            for (const TInk &ink : cell.Ink)
+                blend(reinterpret_cast<QRgb *>(origin + qsizetype(ink.Dy) * stride)[ink.Dx], ink.Light);
+        } else {
+            for (const TInk &ink : cell.Ink) {
+                const int px = x + ink.Dx, py = Top + ink.Dy;
+                if (px >= 0 && px < iw && py >= 0 && py < ih)
+                    blend(reinterpret_cast<QRgb *>(bits + qsizetype(py) * stride)[px], ink.Light);
+            }
+        }
+        x += cell.Advance;
     }
 }
 

@@ -15,7 +15,43 @@
 #include <memory>
 #include <vector>
 
+class QPainter;
 class QTimer;
+
+// Draws the monitor's labels: black text in one font, glyph by glyph from
+// pictures made once per character, blended over whatever lies beneath.
+// Shaping a text costs more than reading all the counters; labels change
+// every tick and hold few distinct characters. A text with a character
+// beyond Latin-1 is drawn by the painter.
+class TLabelPainter {
+public:
+    void SetFont(const QFont &Font);
+    int Width(const QString &Text);
+    int Height() const { return FHeight; }
+    // Text with its top-left corner at (X, Top).
+    void Draw(QImage &Image, int X, int Top, const QString &Text);
+
+private:
+    // The inked pixels of the character drawn black on white: where, from
+    // the pen position and the text's top, and how much light each lets through.
+    struct TInk {
+        int Dx, Dy;
+        QRgb Light;
+    };
+    struct TCell {
+        std::vector<TInk> Ink;
+        int Advance = 0;
+        int Left = 0, Right = 0;   // the ink's columns, from the pen position
+    };
+    const TCell &Cell(QChar C);
+    static bool Simple(const QString &Text);
+
+    QFont FFont;
+    int FHeight = 0;
+    int FAscent = 0;
+    std::vector<TCell> FCells;             // by Latin-1 code
+    std::vector<bool> FMade;
+};
 
 // One line of /proc/net/dev: the interface and its sixteen counters, filled
 // column by column (the file gives carrier before compressed).
@@ -102,6 +138,16 @@ private:
     TSampleLists FLists;
     QImage FBitmap;
     QFont FBitmapFont;
+    TLabelPainter FLabels;
+    // What the last drawing left in FBitmap, so that a tick which changes
+    // only the labels redraws only them.
+    struct TDrawn {
+        QSize Size;
+        int Keys = 0;
+        bool LabelsOnly = false;   // no graph had room: background and labels
+        QVector<QRect> LabelRects;
+    } FDrawn;
+    QRegion FDirty;
     int FSocket = -1;
 
     int64_t FTickTime = 0;
