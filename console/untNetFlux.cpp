@@ -300,6 +300,12 @@ void TfmNicStat::RedrawGraphs()
 {
     if (FLists.IsEmpty())
         return;
+    // A hidden window's picture is seen by nobody: it is drawn when the
+    // window is shown again, from the histories as they are then.
+    if (!FWindowPainter && !isVisible()) {
+        FBitmapStale = true;
+        return;
+    }
     RenderGraphs();
     if (FWindowPainter) {
         FWindowPainter->drawImage(0, 0, FBitmap);

@@ -123,9 +123,6 @@ public:
 
     const TSampleLists &Lists() const { return FLists; }
     const QImage &Bitmap() const { return FBitmap; }
-    // The time samples are stamped with: the time of the tick under way.
-    int64_t TickTime() const { return FTickTime; }
-    void SetTickTime(int64_t Ms) { FTickTime = Ms; }
 
 protected:
     void paintEvent(QPaintEvent *Event) override;
@@ -150,7 +147,7 @@ private:
     QRegion FDirty;
     int FSocket = -1;
 
-    int64_t FTickTime = 0;
+    int64_t FTickTime = 0;              // the time samples are stamped with
     bool FBitmapStale = true;
     bool FTickBusy = false;             // a tick, its error box included, is under way
     class QPainter *FWindowPainter = nullptr;   // the window's, during a paint event

@@ -61,11 +61,12 @@ QByteArray netDev(const QList<std::tuple<QString, qint64, qint64>> &lines)
     return t;
 }
 
-// A monitor whose timer stays still: the tests drive its ticks.
+// A shown monitor whose timer stays still: the tests drive its ticks.
 std::unique_ptr<TfmNicStat> monitor()
 {
     auto w = std::make_unique<TfmNicStat>();
     w->Timer1->stop();
+    w->show();
     return w;
 }
 
@@ -497,12 +498,14 @@ private Q_SLOTS:
         QVERIFY(monitor->Timer1->isActive());
         monitor->close();
         QVERIFY(!monitor->isVisible());
-        tickAt(*monitor, 0);   // sampling goes on hidden
+        tickAt(*monitor, 0);   // sampling goes on hidden, drawing waits
         QCOMPARE(monitor->Lists().Count(), 2);
+        QVERIFY(monitor->Bitmap().isNull());
         button->click();
         QCOMPARE(asked, 2);
         QCOMPARE(fmNicStat, monitor);
         QVERIFY(monitor->isVisible());
+        QTRY_COMPARE(monitor->Bitmap().size(), QSize(620, 440));   // drawn once shown
         SetSelectSpeedHook(nullptr);
         w.reset();
         QVERIFY(!fmNicStat);
