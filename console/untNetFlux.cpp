@@ -360,9 +360,7 @@ void TfmNicStat::RenderGraphs()
         const int textW = FLabels.Width(label);
         const int left = FBitmap.width() - 10 - textW;
         const int top = i * rowH + 5;
-        FLabels.Draw(FBitmap, left, top, label);
-        // The glyphs' room on either side is part of what a label covers.
-        const QRect covered = QRect(left - 3, top, textW + 6, FLabels.Height()).intersected(FBitmap.rect());
+        const QRect covered = FLabels.Draw(FBitmap, left, top, label).intersected(FBitmap.rect());
         FDrawn.LabelRects[i] = covered;
         labelArea |= covered;
     }
@@ -433,14 +431,14 @@ int TLabelPainter::Width(const QString &Text)
     return w;
 }
 
-void TLabelPainter::Draw(QImage &Image, int X, int Top, const QString &Text)
+QRect TLabelPainter::Draw(QImage &Image, int X, int Top, const QString &Text)
 {
     if (!Simple(Text)) {
         QPainter p(&Image);
         p.setFont(FFont);
         p.setPen(Qt::black);
         p.drawText(X, Top + FAscent, Text);
-        return;
+        return QFontMetrics(FFont).boundingRect(Text).translated(X, Top + FAscent).adjusted(-2, -2, 2, 2);
     }
     // Black over the picture: each channel keeps the share of light that the
     // glyph, drawn black on white, lets through.
@@ -455,9 +453,13 @@ void TLabelPainter::Draw(QImage &Image, int X, int Top, const QString &Text)
                      qBlue(d) * qBlue(light) / 255);
     };
     const bool rowsInside = Top >= 0 && Top + FHeight <= ih;
-    int x = X;
+    int x = X, left = X, right = X;
     for (QChar c : Text) {
         const TCell &cell = Cell(c);
+        if (!cell.Ink.empty()) {
+            left = std::min(left, x + cell.Left);
+            right = std::max(right, x + cell.Right);
+        }
         if (rowsInside && x + cell.Left >= 0 && x + cell.Right < iw) {
             uchar *const origin = bits + qsizetype(Top) * stride + qsizetype(x) * 4;
             for (const TInk &ink : cell.Ink)
@@ -471,6 +473,7 @@ void TLabelPainter::Draw(QImage &Image, int X, int Top, const QString &Text)
         }
         x += cell.Advance;
     }
+    return QRect(QPoint(left, Top), QPoint(right, Top + FHeight - 1));
 }
 
 int TfmNicStat::DrawGraph(QImage &Bitmap, int X, int Y, int W, int H, QRgb Color,

@@ -28,8 +28,8 @@ public:
     void SetFont(const QFont &Font);
     int Width(const QString &Text);
     int Height() const { return FHeight; }
-    // Text with its top-left corner at (X, Top).
-    void Draw(QImage &Image, int X, int Top, const QString &Text);
+    // Text with its top-left corner at (X, Top); the pixels it may have touched.
+    QRect Draw(QImage &Image, int X, int Top, const QString &Text);
 
 private:
     // The inked pixels of the character drawn black on white: where, from

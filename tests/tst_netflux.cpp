@@ -164,6 +164,31 @@ private Q_SLOTS:
         }
     }
 
+    // Twelve interfaces leave the graphs no room: ticks redraw the labels
+    // only, and the picture equals one drawn whole from the same histories.
+    void labelsOnlyRedrawIsWhole()
+    {
+        QList<QByteArray> names;
+        for (int i = 0; i < 12; ++i)
+            names << "vkt" + QByteArray::number(i);
+        TFlagKernel kernel(names);
+        ScratchRoot root;
+        const auto piecewise = monitor();
+        const auto whole = monitor();
+        whole->hide();
+        for (int t = 0; t < 3; ++t) {
+            QList<std::tuple<QString, qint64, qint64>> lines;
+            for (int i = 0; i < 12; ++i)
+                lines << std::make_tuple(QString::fromLatin1(names[i]), qint64(t) * (i + 1) * 999999, qint64(t) * 7777 * (t + i));
+            root.write("/proc/net/dev", netDev(lines));
+            if (t == 2)
+                whole->show();
+            tickAt(*piecewise, t * 2000);
+            tickAt(*whole, t * 2000);
+        }
+        QVERIFY(piecewise->Bitmap() == whole->Bitmap());
+    }
+
     // Bars in a 600 x 197 graph at (10, 20); samples 2 s apart unless timed.
     void bars_data()
     {
