@@ -121,6 +121,7 @@ public:
     // with fewer than two samples.
     int DrawGraph(QImage &Bitmap, int X, int Y, int W, int H, QRgb Color, const TSampleList &Samples) const;
 
+    // The histories and the picture last drawn, as they stand.
     const TSampleLists &Lists() const { return FLists; }
     const QImage &Bitmap() const { return FBitmap; }
 
@@ -148,9 +149,9 @@ private:
     int FSocket = -1;
 
     int64_t FTickTime = 0;              // the time samples are stamped with
-    bool FBitmapStale = true;
+    bool FBitmapStale = true;           // samples came after the picture was drawn
     bool FTickBusy = false;             // a tick, its error box included, is under way
-    class QPainter *FWindowPainter = nullptr;   // the window's, during a paint event
+    QPainter *FWindowPainter = nullptr; // the window's, during a paint event
 };
 
 QString FormatRate(int N);
