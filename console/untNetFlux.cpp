@@ -499,26 +499,27 @@ int TfmNicStat::DrawGraph(QImage &Bitmap, int X, int Y, int W, int H, QRgb Color
 
     // A bar stands for one sampling interval, 2 pixels wide. A sample that
     // came late (a busy or suspended machine, an interface that was not
-    // running for a while) covers several intervals: its difference is the
-    // traffic of the time that really passed, drawn as that many bars of the
-    // mean rate, so it shows neither as a spike nor squeezes the time axis.
+    // running for a while) covers several intervals: its difference is
+    // shared out over as many bars as whole intervals passed, so it shows
+    // neither as a spike nor squeezes the time axis. A tick that is merely a
+    // little late still counts as one interval.
     const int64_t intervalMs = std::max(1, Timer1->interval());
+    const int64_t secs = std::max<int64_t>(1, intervalMs / 1000);
     const int64_t maxRate = std::max(1, MaxRate);
     int right = X + W;
     const int bottom = Y + H;
     for (size_t i = Samples.size(); i-- > 1;) {
         const uint32_t d = Samples[i].Value - Samples[i - 1].Value;   // wraps past 2^32 right
-        int64_t elapsed = Samples[i].TimeMs - Samples[i - 1].TimeMs;
-        if (elapsed <= 0)
-            elapsed = intervalMs;
+        const int64_t elapsed = Samples[i].TimeMs - Samples[i - 1].TimeMs;
+        const int64_t intervals = std::max<int64_t>(1, (elapsed + intervalMs / 2) / intervalMs);
+        const int64_t perBar = secs * intervals;
         if (i == Samples.size() - 1)
-            result = int(std::min<int64_t>(int64_t(d) * 1000 / elapsed, INT_MAX));
+            result = int(std::min<int64_t>(int64_t(d) / perBar, INT_MAX));
         if (!room)
             break;
-        const int64_t h = int64_t(d) * H * 1000 / (maxRate * elapsed);
+        const int64_t h = (int64_t(d) * H / maxRate) / perBar;
         const int top = int(std::max<int64_t>(bottom - h, INT_MIN / 2));
-        int64_t bars = std::max<int64_t>(1, (elapsed + intervalMs / 2) / intervalMs);
-        for (; bars > 0 && right >= X; --bars) {
+        for (int64_t bars = intervals; bars > 0 && right >= X; --bars) {
             px.Fill(right - 2, top, right, bottom, Color);
             right -= 2;
         }

@@ -209,8 +209,10 @@ private Q_SLOTS:
         QTest::newRow("late sample: three bars of the mean, no spike")
             << QList<qint64>{0, f / 2, f / 2 + 3 * f / 2} << QList<qint64>{0, 2000, 8000} << int(kFull / 2)
             << QList<int>{98, 98, 98, 98, 0};
-        QTest::newRow("slightly late tick: one bar of the true rate")
-            << QList<qint64>{0, f} << QList<qint64>{0, 2500} << int(f * 1000 / 2500) << QList<int>{157, 0};
+        QTest::newRow("slightly late tick: one interval")
+            << QList<qint64>{0, f} << QList<qint64>{0, 2900} << int(kFull) << QList<int>{197, 0};
+        QTest::newRow("a tick missed: two bars of half the difference")
+            << QList<qint64>{0, f} << QList<qint64>{0, 4100} << int(kFull / 2) << QList<int>{98, 98, 0};
         QList<qint64> full;
         for (int i = 0; i < 600; ++i)
             full << i * f / 2;
