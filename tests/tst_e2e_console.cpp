@@ -3,20 +3,17 @@
 // /proc/partitions are fixtures, so nothing on this machine changes. A click
 // on the service page's start button must run the service's control program.
 #include "testutil.h"
+#include "testutil_x11.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
-#include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -36,88 +33,6 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// Runs a short tool to its end; its standard output, or an empty text.
-QByteArray runTool(const QString &program, const QStringList &args,
-                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                   int *exitCode = nullptr)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    const bool ok = p.waitForFinished(15000);
-    if (!ok) {
-        p.kill();
-        p.waitForFinished(3000);
-    }
-    if (exitCode)
-        *exitCode = ok && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return p.readAllStandardOutput();
-}
-
-// Stops a child on every way out of the test: politely first, then for good.
-void stopProcess(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
-struct TChildren {
-    QProcess xserver;
-    QProcess console;
-    TChildren()
-    {
-        // Should this test itself be killed, its X server and console go too.
-        for (QProcess *p : {&xserver, &console})
-            p->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    }
-    ~TChildren()
-    {
-        stopProcess(console);
-        stopProcess(xserver);
-    }
-};
-
-struct TWindow {
-    QString id;
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-// The mapped top-level window with this title, from the X server's tree.
-bool findWindow(const QProcessEnvironment &env, const QString &title, TWindow &win, QByteArray *tree)
-{
-    const QByteArray out = runTool(QStringLiteral("xwininfo"), {"-root", "-tree"}, env);
-    if (tree)
-        *tree = out;
-    const QRegularExpression re(QStringLiteral("(0x[0-9a-f]+) \"%1\":.*\\s(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+"
-                                               "\\s+\\+(-?\\d+)\\+(-?\\d+)")
-                                    .arg(QRegularExpression::escape(title)));
-    const QRegularExpressionMatch m = re.match(QString::fromUtf8(out));
-    if (!m.hasMatch())
-        return false;
-    const QByteArray info = runTool(QStringLiteral("xwininfo"), {"-id", m.captured(1)}, env);
-    if (!info.contains("IsViewable"))
-        return false;
-    win.id = m.captured(1);
-    win.width = m.captured(2).toInt();
-    win.height = m.captured(3).toInt();
-    win.x = m.captured(4).toInt();
-    win.y = m.captured(5).toInt();
-    return true;
-}
-
-bool click(const QProcessEnvironment &env, int x, int y)
-{
-    int rc = -1;
-    runTool(QStringLiteral("xdotool"),
-            {"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"}, env, &rc);
-    return rc == 0;
-}
 } // namespace
 
 class TestE2EConsole : public QObject {
@@ -130,17 +45,10 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
 {
     if (geteuid() != 0)
         QSKIP("needs root: the fixtures are mounted in a private mount namespace");
-    QStringList missing;
-    for (const char *tool : {"unshare", "Xvfb", "xwininfo", "xdotool"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            missing << QString::fromLatin1(tool);
-    }
+    const QStringList missing = missingTools({"unshare", "Xvfb", "xwininfo", "xdotool"});
     if (!missing.isEmpty())
         QSKIP(qPrintable(QStringLiteral("missing tools: ") + missing.join(QStringLiteral(", "))));
-    int probe = -1;
-    runTool(QStringLiteral("unshare"), {"-m", "--propagation", "private", "true"},
-            QProcessEnvironment::systemEnvironment(), &probe);
-    if (probe != 0)
+    if (!canUnshareMounts())
         QSKIP("no private mount namespace can be made here");
 
     const QString vkpanel = QStringLiteral(TEST_BINARY_DIR "/console/vkpanel");
@@ -197,24 +105,11 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
                        "exec '" + QFile::encodeName(vkpanel) + "'\n";
     writeFile(w + "/setup.sh", setup, true);
 
-    TChildren children;
-    children.xserver.setProgram(QStringLiteral("Xvfb"));
-    children.xserver.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten",
-                                   "tcp", "-noreset"});
-    children.xserver.setProcessChannelMode(QProcess::SeparateChannels);
-    children.xserver.start();
-    QVERIFY2(children.xserver.waitForStarted(10000), "Xvfb does not start");
+    TE2EChildren children;
+    QString xError;
+    const QString display = children.startXvfb(&xError);
+    QVERIFY2(!display.isEmpty(), qPrintable(xError));
     QElapsedTimer clock;
-    clock.start();
-    QByteArray displayNo;
-    while (!displayNo.contains('\n') && clock.elapsed() < 20000
-           && children.xserver.state() == QProcess::Running) {
-        children.xserver.waitForReadyRead(500);
-        displayNo += children.xserver.readAllStandardOutput();
-    }
-    QVERIFY2(displayNo.contains('\n'),
-             qPrintable("Xvfb gave no display: " + children.xserver.readAllStandardError()));
-    const QString display = QLatin1Char(':') + QString::fromLatin1(displayNo.trimmed());
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
@@ -223,26 +118,26 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     consoleEnv.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
     consoleEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     consoleEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    children.console.setProcessEnvironment(consoleEnv);
-    children.console.setProcessChannelMode(QProcess::MergedChannels);
-    children.console.start(QStringLiteral("unshare"),
+    children.program.setProcessEnvironment(consoleEnv);
+    children.program.setProcessChannelMode(QProcess::MergedChannels);
+    children.program.start(QStringLiteral("unshare"),
                            {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
-    QVERIFY2(children.console.waitForStarted(10000), "unshare does not start");
+    QVERIFY2(children.program.waitForStarted(10000), "unshare does not start");
 
     TWindow win;
     QByteArray tree;
     clock.restart();
     while (!findWindow(env, QString::fromLatin1(kTitle), win, &tree)) {
-        if (children.console.state() != QProcess::Running) {
-            const QByteArray out = children.console.readAll();
-            if (children.console.exitCode() == 97)
+        if (children.program.state() != QProcess::Running) {
+            const QByteArray out = children.program.readAll();
+            if (children.program.exitCode() == 97)
                 QSKIP(qPrintable("the fixture mounts cannot be made here: " + out));
-            QFAIL(qPrintable("vkpanel ended early (" + QByteArray::number(children.console.exitCode())
+            QFAIL(qPrintable("vkpanel ended early (" + QByteArray::number(children.program.exitCode())
                              + "): " + out));
         }
         if (clock.elapsed() > 30000)
             QFAIL(qPrintable("no window \"" + QByteArray(kTitle) + "\" appeared; windows:\n" + tree
-                             + "\nvkpanel said:\n" + children.console.readAll()));
+                             + "\nvkpanel said:\n" + children.program.readAll()));
         QThread::msleep(200);
     }
     QCOMPARE(win.width, 600);
@@ -258,13 +153,13 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
         QThread::msleep(100);
     QVERIFY2(readFile(calls).contains("/usr/sbin/fyr start"),
              qPrintable("the stand-in recorded: " + readFile(calls) + "\nvkpanel said:\n"
-                        + children.console.readAll()));
+                        + children.program.readAll()));
     // Only the start button was pressed.
     const QList<QByteArray> lines = readFile(calls).trimmed().split('\n');
     QCOMPARE(lines, QList<QByteArray>{"/usr/sbin/fyr start"});
-    QVERIFY(children.console.state() == QProcess::Running);
+    QVERIFY(children.program.state() == QProcess::Running);
 
-    stopProcess(children.console);
+    stopProcess(children.program);
     // The fixtures lived in the namespace only.
     QCOMPARE(QFileInfo::exists(QStringLiteral("/usr/sbin/fyr")), fyrExisted);
     QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/velkora")), velkoraEtcExisted);
