@@ -144,10 +144,13 @@ bool click(const QProcessEnvironment &env, int x, int y)
     return rc == 0;
 }
 
-bool pressKeys(const QProcessEnvironment &env, const QStringList &keys)
+bool pressKeys(const QProcessEnvironment &env, const QStringList &keys, const QString &focusId)
 {
     int rc = -1;
-    runProgram(QStringLiteral("xdotool"), QStringList{"key", "--delay", "80"} + keys, env, &rc);
+    QStringList args;
+    if (!focusId.isEmpty())
+        args << QStringLiteral("windowfocus") << QStringLiteral("--sync") << focusId;
+    runProgram(QStringLiteral("xdotool"), args + QStringList{"key", "--delay", "80"} + keys, env, &rc);
     return rc == 0;
 }
 

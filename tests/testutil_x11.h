@@ -46,7 +46,8 @@ QList<TWindow> windowsOf(const QProcessEnvironment &env, qint64 pid);
 
 // Moves the pointer there and clicks the left button.
 bool click(const QProcessEnvironment &env, int x, int y);
-// Key names as xdotool knows them ("Return", "ctrl+a", "Down").
-bool pressKeys(const QProcessEnvironment &env, const QStringList &keys);
+// Key names as xdotool knows them ("Return", "ctrl+a", "Down"), sent to
+// the window that has the focus, or first given the focus when named.
+bool pressKeys(const QProcessEnvironment &env, const QStringList &keys, const QString &focusId = {});
 // Types text into the window that has the focus.
 bool typeText(const QProcessEnvironment &env, const QString &text);
