@@ -175,3 +175,45 @@ QString ShellQuote(const QString &S)
     quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
+
+QStringList SplitShellWords(const QString &Line)
+{
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    const qsizetype n = Line.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = Line.at(i);
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
+            || c == QLatin1Char('\r')) {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == QLatin1Char('\'')) {
+            const qsizetype close = Line.indexOf(QLatin1Char('\''), i + 1);
+            const qsizetype end = close < 0 ? n : close;
+            word += QStringView(Line).mid(i + 1, end - i - 1);
+            i = end;
+        } else if (c == QLatin1Char('"')) {
+            for (++i; i < n && Line.at(i) != QLatin1Char('"'); ++i) {
+                const QChar d = Line.at(i);
+                if (d == QLatin1Char('\\') && i + 1 < n
+                    && QStringView(u"\\\"$`").contains(Line.at(i + 1)))
+                    word += Line.at(++i);
+                else
+                    word += d;
+            }
+        } else if (c == QLatin1Char('\\') && i + 1 < n) {
+            word += Line.at(++i);
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words << word;
+    return words;
+}

@@ -25,3 +25,9 @@ bool ShellWaitActive();
 
 // Quotes S for a POSIX shell line so that it is always one plain word.
 QString ShellQuote(const QString &S);
+// Splits a line into words as the shell would, with none of its other
+// powers: blanks (spaces, tabs, line ends) separate words; single quotes
+// group text literally; double quotes group it, a backslash there keeping
+// only \\, \", $ and ` literal; elsewhere a backslash takes the next
+// character literally. ;, |, >, $( ) and backquotes are ordinary text.
+QStringList SplitShellWords(const QString &Line);

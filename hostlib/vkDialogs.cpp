@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -115,5 +116,26 @@ bool InputQuery(const QString &Caption, const QString &Prompt, QString &Value, Q
     const QString typed = QInputDialog::getText(Parent, Caption, Prompt, QLineEdit::Normal, Value, &ok);
     if (ok)
         Value = typed;
+    return ok;
+}
+
+bool FontDialog(QFont &Font, QWidget *Parent)
+{
+    if (g_responder) {
+        TDialogRequest r;
+        r.kind = TDialogRequest::ChooseFont;
+        r.Caption = QStringLiteral("Font");
+        r.Value = Font.toString();
+        const TDialogAnswer a = g_responder(r);
+        QFont chosen;
+        if (a.Result != mrOk || !chosen.fromString(a.Value))
+            return false;
+        Font = chosen;
+        return true;
+    }
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, Font, Parent);
+    if (ok)
+        Font = chosen;
     return ok;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 
+class QFont;
 class QWidget;
 
 enum class TMsgDlgType { Warning, Error, Information, Confirmation, Custom };
@@ -14,18 +15,18 @@ enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
 enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
 struct TDialogRequest {
-    enum Kind { Message, OpenFile, SaveFile, InputText } kind = Message;
+    enum Kind { Message, OpenFile, SaveFile, InputText, ChooseFont } kind = Message;
     QString Caption;        // window title
     QString Text;           // message text or input prompt
     TMsgDlgType Type = TMsgDlgType::Information;
     unsigned Buttons = mbOK;
     QString InitialDir;     // file dialogs
     QString Filter;         // file dialogs, "Desc(*.x)|All(*.*)" form
-    QString Value;          // input box: the preset text
+    QString Value;          // input box: the preset text; font dialog: the font (QFont::toString)
 };
 struct TDialogAnswer {
     int Result = mrNone;    // a TModalResult
-    QString Value;          // file name or typed text; empty on cancel
+    QString Value;          // file name, typed text or chosen font (QFont::toString); empty on cancel
 };
 using TDialogResponder = std::function<TDialogAnswer(const TDialogRequest &)>;
 
@@ -49,3 +50,6 @@ QString SaveFileDialog(const QString &Title, const QString &InitialDir, const QS
 // An input box; false when cancelled.
 bool InputQuery(const QString &Caption, const QString &Prompt, QString &Value,
                 QWidget *Parent = nullptr);
+// A font dialog showing Font; on OK Font becomes the chosen one and the
+// result is true, on cancel Font stays and the result is false.
+bool FontDialog(QFont &Font, QWidget *Parent = nullptr);

@@ -1,9 +1,14 @@
 #include "vkFileUtils.h"
 
+#include "vkErrors.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,9 +85,12 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
     if (raw < 0)
         return false;
     TFdCloser fd(raw);
+    // The cause stays in errno for the caller's message.
     auto fail = [&] {
+        const int err = errno;
         fd.release();
         ::unlink(tmpName.constData());
+        errno = err;
         return false;
     };
 
@@ -98,12 +106,10 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
         return fail();
     if (::fsync(fd.get()) != 0)
         return fail();
-    if (fd.release() != 0) {
+    if (fd.release() != 0 || ::rename(tmpName.constData(), targetName.constData()) != 0) {
+        const int err = errno;
         ::unlink(tmpName.constData());
-        return false;
-    }
-    if (::rename(tmpName.constData(), targetName.constData()) != 0) {
-        ::unlink(tmpName.constData());
+        errno = err;
         return false;
     }
     // Make the rename itself durable; the new content is in place either way.
@@ -111,4 +117,51 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
     if (dir.get() >= 0)
         ::fsync(dir.get());
     return true;
+}
+
+QStringList SplitTextLines(const QByteArray &text)
+{
+    QStringList lines;
+    QStringDecoder decode(QStringDecoder::System);
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = text.at(i);
+        if (c != '\n' && c != '\r')
+            continue;
+        lines << decode(QByteArrayView(text.constData() + start, i - start));
+        if (c == '\r' && i + 1 < n && text.at(i + 1) == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines << decode(QByteArrayView(text.constData() + start, n - start));
+    return lines;
+}
+
+QStringList LoadTextLines(const QString &path)
+{
+    QByteArray text;
+    if (!ReadWholeFile(path, text)) {
+        const int err = errno;
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
+                              .arg(path, QString::fromLocal8Bit(std::strerror(err))));
+    }
+    return SplitTextLines(text);
+}
+
+void SaveTextLines(const QString &path, const QStringList &lines)
+{
+    QStringEncoder encode(QStringEncoder::System);
+    QByteArray text;
+    for (const QString &line : lines) {
+        text += encode(line);
+        text += '\n';
+    }
+    errno = 0;
+    if (!ReplaceFileAtomically(path, text)) {
+        const int err = errno ? errno : EIO;
+        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
+                                .arg(path, QString::fromLocal8Bit(std::strerror(err))));
+    }
 }

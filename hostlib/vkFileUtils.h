@@ -2,6 +2,7 @@
 // Small file primitives shared by the library's readers and writers.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <unistd.h>
 
@@ -36,3 +37,16 @@ bool ReadWholeFile(const QString &path, QByteArray &data);
 // owner (a link stays a link; its file gets the content). On failure the temp
 // file is removed, the old file is whole, and the result is false.
 bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
+
+// ---- the configuration tool's text files --------------------------------
+// The lines of a text file, decoded from the locale's encoding: a line ends
+// at a line feed, a carriage return, or a carriage return and line feed; a
+// line end at the very end adds no empty line. EFOpenError
+// "Cannot open file "<path>". <reason>" when the file cannot be read.
+QStringList LoadTextLines(const QString &path);
+// Splits text as LoadTextLines splits a file.
+QStringList SplitTextLines(const QByteArray &text);
+// Replaces the file with the lines, each ended by a line feed, atomically
+// (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
+// <reason>" when that fails; the old file is then whole.
+void SaveTextLines(const QString &path, const QStringList &lines);

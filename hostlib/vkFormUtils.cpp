@@ -2,6 +2,7 @@
 
 #include "vkDialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -196,6 +197,30 @@ void ConnectListClick(QListWidget *List, const std::function<void()> &Click)
 int ListItemIndex(const QListWidget *List)
 {
     return List ? List->currentRow() : -1;
+}
+
+namespace {
+// Watches a view's viewport for double clicks.
+class TDblClickFilter : public QObject {
+public:
+    TDblClickFilter(QObject *Parent, std::function<void()> Handler)
+        : QObject(Parent), FHandler(std::move(Handler)) {}
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        // Run once the view has taken the click, like its own signals.
+        if (Event->type() == QEvent::MouseButtonDblClick)
+            QMetaObject::invokeMethod(this, FHandler, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::function<void()> FHandler;
+};
+} // namespace
+
+void ConnectDblClick(QAbstractItemView *View, const std::function<void()> &Handler)
+{
+    View->viewport()->installEventFilter(new TDblClickFilter(View, Handler));
 }
 
 // ---- waiting ------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QString>
 #include <functional>
 
+class QAbstractItemView;
 class QListWidget;
 class QWidget;
 
@@ -44,6 +45,9 @@ void AutoSizeLabels(QWidget *Root);
 void ConnectListClick(QListWidget *List, const std::function<void()> &Click);
 // The selected index: the current row, -1 when there is none.
 int ListItemIndex(const QListWidget *List);
+// The runtime's double-click event of a list or tree: Handler runs for a
+// double click anywhere in the view, on an entry or not.
+void ConnectDblClick(QAbstractItemView *View, const std::function<void()> &Handler);
 
 // ---- waiting ------------------------------------------------------------------
 // Shows the hourglass for its lifetime and restores the previous cursor on

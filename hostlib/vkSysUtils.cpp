@@ -231,3 +231,36 @@ void DebugLog(const QString &Msg)
     if (written != size_t(line.size()) || std::fflush(stdout) != 0)
         throw EInOutError(QStringLiteral("I/O error %1").arg(errno));
 }
+
+QString Format(const QString &Fmt, std::initializer_list<QVariant> Args)
+{
+    const auto invalid = [&] {
+        return EConvertError(QStringLiteral("Format '%1' invalid or incompatible with argument").arg(Fmt));
+    };
+    QString out;
+    out.reserve(Fmt.size());
+    auto arg = Args.begin();
+    for (qsizetype i = 0; i < Fmt.size(); ++i) {
+        const QChar c = Fmt.at(i);
+        if (c != QLatin1Char('%') || i + 1 >= Fmt.size()) {
+            out += c;
+            continue;
+        }
+        const QChar spec = Fmt.at(++i);
+        if (spec == QLatin1Char('%')) {
+            out += spec;
+            continue;
+        }
+        if (arg == Args.end())
+            throw invalid();
+        switch (spec.unicode()) {
+        case 's': out += arg->toString(); break;
+        case 'd': out += QString::number(arg->toLongLong()); break;
+        case 'u': out += QString::number(arg->toULongLong()); break;
+        case 'x': out += QString::number(arg->toULongLong(), 16).toUpper(); break;
+        default: throw invalid();
+        }
+        ++arg;
+    }
+    return out;
+}

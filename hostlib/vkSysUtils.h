@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <initializer_list>
 
 // ---- 64-bit open ----------------------------------------------------------
 // Creates or truncates Name read-write (O_RDWR|O_CREAT|O_TRUNC) with the
@@ -34,6 +36,11 @@ QString UTF8ToWide(const QByteArray &S);
 // Trims leading and trailing characters up to and including the space
 // (blanks and control characters).
 QString TrimCtl(const QString &S);
+// The runtime's Format for the placeholders the programs use: %s (text),
+// %d and %u (decimal), %x (hexadecimal) and %%; each placeholder takes the
+// next argument. Arguments left over are ignored; a placeholder without an
+// argument, or one of another kind, raises EConvertError.
+QString Format(const QString &Fmt, std::initializer_list<QVariant> Args);
 
 // ---- loggers --------------------------------------------------------------
 // List log: "syslog.txt" in the program directory, at most 1000 entries;

@@ -1,0 +1,92 @@
+#pragma once
+// The configuration tool's main window: the drivers tab (the boot-time
+// driver list in /etc/velkora/modules.conf) and the disks tab (disk tree,
+// partitioning, software arrays, XFS format and mounts).
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+namespace Ui {
+class TfmMain;
+}
+class QTreeWidgetItem;
+
+class TfmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfmMain(QWidget *Owner = nullptr);
+    ~TfmMain() override;
+
+    // The window definition's components, reachable by name as the
+    // runtime's published components are.
+    Ui::TfmMain *const ui;
+
+    // Working lists, filled by FormCreate. The two module lists are sorted
+    // ignoring case and hold each name once, whatever its case.
+    QStringList NetModules;
+    QStringList ScsiModules;
+    QStringList MtabLines;   // the mount table as last read, in file order
+
+    // ---- start-up
+    void FormCreate();
+    // "/lib/modules/<release>"; the release part is empty when uname fails.
+    static QString GetModulesDir();
+    // Adds to List every non-directory name below Dir, without its last
+    // extension. Symbolic links to directories are not followed.
+    static void ScanModules(const QString &Dir, QStringList &List);
+
+    // ---- drivers tab
+    void btnModuleAddClick();
+    void menuNICClick();
+    void menuDiskClick();
+    bool ModuleListed(const QString &Name) const;
+    void btnModuleEditClick();
+    void lbModulesDblClick();
+    void btnModuleDelClick();
+    void btnModuleInsertClick();
+    void lbModulesClick();
+    void btnModuleUpClick();
+    void btnModuleDownClick();
+
+    // ==== disks tab ==========================================================
+    // Defined in untMainDisks.cpp, together with ConnectDisksTab, which wires
+    // the tab's signals and is called once by the constructor.
+    void ConnectDisksTab();
+    // Mount table and disk tree
+    void ReadMtab();
+    bool FindMount(const QString &Dev, QString &MountPoint, QString &FsType) const;
+    void RefreshDiskTree();
+    bool DiskHasMountedPart(const QTreeWidgetItem *Node) const;
+    void tvDevChange();
+    void btnDiskRefreshClick();
+    // Partitioning
+    void btnDiskPartClick();
+    void miPartDataClick();
+    void miPartMdClick();
+    void PartitionDisk(const QString &PartType);
+    void SetPartitionType(const QString &PartType);
+    // Software arrays
+    void btnAddDevClick();
+    void tvDevDblClick();
+    void btnRmDevClick();
+    void lbDevDblClick();
+    void cmbMdListChange();
+    void btnMdCreateClick();
+    void btnMdDeleteClick();
+    void btnMdViewClick();
+    // XFS format and mounts
+    QString GetAgSize(const QString &Dev) const;
+    void GetMdMembers(int &Members) const;
+    void btnFormatDeviceClick();
+    void btnMountClick();
+    void btnUmountClick();
+    // ==== end of disks tab ===================================================
+
+private:
+    void ConnectHandlers();
+    void AddModule(const QStringList &Offered);
+    void SaveModules();
+};
+
+// The one main window of the tool.
+extern TfmMain *fmMain;

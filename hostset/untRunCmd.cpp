@@ -1,0 +1,343 @@
+#include "untRunCmd.h"
+#include "ui_untRunCmd.h"
+
+#include "vkDialogs.h"
+#include "vkErrors.h"
+#include "vkFileUtils.h"
+#include "vkFormUtils.h"
+#include "vkGuard.h"
+#include "vkLangUtils.h"
+#include "vkSysUtils.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+TRunCommandHook g_runHook;
+
+// The line a C library's popen would hand to the shell, started the same
+// way: "/bin/sh -c line" with standard output on a pipe, everything else
+// inherited. The read end, non-blocking, and the child's pid; -1 on failure.
+pid_t SpawnReader(const QByteArray &Line, int &ReadFd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    char arg0[] = "sh";
+    char arg1[] = "-c";
+    char *argv[] = {arg0, arg1, const_cast<char *>(Line.constData()), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    ReadFd = fds[0];
+    return pid;
+}
+
+// Cuts the output into the pieces fgets(3) with a 1025-byte buffer makes:
+// up to and with a newline, at most 1024 bytes, the unterminated rest at the
+// end. A piece is text up to its first zero byte, decoded as one stream so
+// that a character cut between two pieces arrives whole with the second.
+class TPieceCutter {
+public:
+    explicit TPieceCutter(const TLineSink &Sink) : FSink(Sink) {}
+
+    void feed(const char *Data, qsizetype Len)
+    {
+        FPending.append(Data, Len);
+        qsizetype pos = 0;
+        for (;;) {
+            const qsizetype left = FPending.size() - pos;
+            const qsizetype span = std::min<qsizetype>(left, kPiece);
+            const char *from = FPending.constData() + pos;
+            const void *nl = std::memchr(from, '\n', size_t(span));
+            qsizetype len;
+            if (nl)
+                len = static_cast<const char *>(nl) - from + 1;
+            else if (left >= kPiece)
+                len = kPiece;
+            else
+                break;
+            deliver(from, len);
+            pos += len;
+        }
+        FPending.remove(0, pos);
+    }
+
+    void finish()
+    {
+        if (!FPending.isEmpty())
+            deliver(FPending.constData(), FPending.size());
+        FPending.clear();
+    }
+
+private:
+    static constexpr qsizetype kPiece = 1024;
+
+    void deliver(const char *From, qsizetype Len)
+    {
+        const qsizetype text = qsizetype(strnlen(From, size_t(Len)));
+        const QString piece = FDecode(QByteArrayView(From, text));
+        if (FSink)
+            FSink(piece);
+    }
+
+    const TLineSink &FSink;
+    QByteArray FPending;
+    QStringDecoder FDecode{QStringDecoder::System};
+};
+
+// Serves the event loop for about Ms milliseconds.
+void ServeEventLoop(int Ms)
+{
+    QEventLoop pause;
+    QTimer::singleShot(Ms, &pause, &QEventLoop::quit);
+    pause.exec();
+}
+} // namespace
+
+int PipeRun(const QString &Cmd, const TLineSink &Sink)
+{
+    int fd = -1;
+    const pid_t pid = SpawnReader(Cmd.toLocal8Bit(), fd);
+    if (pid < 0)
+        return -1;
+    TFdCloser reader(fd);
+    TPieceCutter cutter(Sink);
+
+    // The output is read as it arrives, with the event loop running between
+    // reads: the window repaints and answers while the command is silent.
+    {
+        QEventLoop loop;
+        QSocketNotifier notifier(fd, QSocketNotifier::Read);
+        bool atEnd = false;
+        auto drain = [&] {
+            char buf[65536];
+            for (;;) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0) {
+                    cutter.feed(buf, n);
+                    // Back to the event loop after a screenful or so, so a
+                    // flood of output cannot starve it.
+                    if (n == ssize_t(sizeof buf))
+                        return;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    return;
+                atEnd = true;   // end of output, or a read error as fgets sees it
+                notifier.setEnabled(false);
+                loop.quit();
+                return;
+            }
+        };
+        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, drain);
+        drain();
+        if (!atEnd)
+            loop.exec();
+    }
+    cutter.finish();
+    reader.release();
+
+    // What pclose returns: the shell's raw wait status.
+    int status = 0;
+    int pauseMs = 1;
+    for (;;) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return status;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        ServeEventLoop(pauseMs);
+        pauseMs = std::min(pauseMs * 2, 20);
+    }
+}
+
+// ---- the window ---------------------------------------------------------------
+
+TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
+{
+    ui->setupUi(this);
+    Memo1 = ui->Memo1;
+    btnOK = ui->btnOK;
+    btnSave = ui->btnSave;
+    btnFont = ui->btnFont;
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(300);
+
+    // A dialog frame: a fixed size and a close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ApplyAnchors(this);
+
+    btnSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    btnFont->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+
+    QFont memoFont(QStringLiteral("Courier"));
+    memoFont.setPixelSize(12);
+    memoFont.setWeight(QFont::Normal);
+    memoFont.setStyleHint(QFont::TypeWriter);
+    Memo1->setFont(memoFont);
+    QPalette memoPal = Memo1->palette();
+    memoPal.setColor(QPalette::Text, Qt::black);
+    Memo1->setPalette(memoPal);
+    Memo1->setFocus();
+
+    connect(btnOK, &QPushButton::clicked, this, [this] {
+        if (FEnded)
+            accept();
+    });
+    connect(btnSave, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnSaveClick));
+    connect(btnFont, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnFontClick));
+    connect(Timer1, &QTimer::timeout, this, Guard(this, &TfmRunCmd::Timer1Timer));
+    Timer1->start();
+
+    TranslateForm(this);
+}
+
+TfmRunCmd::~TfmRunCmd() { delete ui; }
+
+void TfmRunCmd::Timer1Timer()
+{
+    Timer1->stop();
+    const int status = PipeRun(Command, [this](const QString &Line) { AddOutputLine(Line); });
+    AddOutputLine(QString());
+    AddOutputLine(QString(64, QLatin1Char('-')));
+    AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(status));
+    FEnded = true;
+    QApplication::restoreOverrideCursor();
+    btnOK->setEnabled(true);
+    btnSave->setEnabled(true);
+
+    const TRunCommandHook hook = g_runHook;
+    if (hook) {
+        hook(Command, Memo1->toPlainText());
+        accept();
+    }
+}
+
+void TfmRunCmd::AddOutputLine(const QString &Line)
+{
+    qsizetype len = Line.size();
+    while (len > 0 && Line.at(len - 1).unicode() <= ' ')
+        --len;
+    // Appending to an empty memo would fill its one empty line instead of
+    // adding one, losing a leading empty line: the first line is inserted.
+    QScrollBar *bar = Memo1->verticalScrollBar();
+    const bool atBottom = bar->value() == bar->maximum();
+    QTextCursor end(Memo1->document());
+    end.movePosition(QTextCursor::End);
+    if (FLines > 0)
+        end.insertBlock();
+    end.insertText(Line.left(len));
+    ++FLines;
+    if (atBottom)
+        bar->setValue(bar->maximum());
+}
+
+void TfmRunCmd::btnSaveClick()
+{
+    const QString name = SaveFileDialog(SaveDialogTitle, QString(), SaveDialogFilter, this);
+    if (name.isEmpty())
+        return;
+    QStringEncoder encode(QStringEncoder::System);
+    QByteArray text;
+    for (const QString &line : Memo1->toPlainText().split(QLatin1Char('\n'))) {
+        text += encode(line);
+        text += '\n';
+    }
+    const QByteArray path = QFile::encodeName(name);
+    TFdCloser fd(::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0 || !WriteAll(fd.get(), text) || fd.release() != 0) {
+        const int err = errno;
+        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
+                                .arg(name, QString::fromLocal8Bit(std::strerror(err))));
+    }
+}
+
+void TfmRunCmd::btnFontClick()
+{
+    QFont font = Memo1->font();
+    if (FontDialog(font, this))
+        Memo1->setFont(font);
+}
+
+void TfmRunCmd::closeEvent(QCloseEvent *Event)
+{
+    // The window goes only once its command has ended.
+    if (!FEnded) {
+        Event->ignore();
+        return;
+    }
+    QDialog::closeEvent(Event);
+}
+
+void TfmRunCmd::reject()
+{
+    if (FEnded)
+        QDialog::reject();
+}
+
+// ---- running a command --------------------------------------------------------
+
+void RunCommand(const QString &Cmd)
+{
+    std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(QApplication::activeWindow()));
+    window->Command = Cmd + QStringLiteral(" 2>&1");
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The hourglass goes when the command ends; should the modal run end
+    // any other way, it goes here.
+    struct TCursorBack {
+        const TfmRunCmd *Window;
+        ~TCursorBack()
+        {
+            if (!Window->Ended())
+                QApplication::restoreOverrideCursor();
+        }
+    } cursorBack{window.get()};
+    window->exec();
+}
+
+void RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args)
+{
+    RunCommand(Format(Fmt, Args));
+}
+
+void SetRunCommandHook(TRunCommandHook Hook) { g_runHook = std::move(Hook); }

@@ -1,0 +1,115 @@
+#include "untSelModule.h"
+#include "ui_untSelModule.h"
+
+#include "vkFileUtils.h"
+#include "vkFormUtils.h"
+#include "vkGuard.h"
+#include "vkLangUtils.h"
+#include "vkPaths.h"
+#include "vkSysUtils.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+TSelectModuleHook g_selectHook;
+}
+
+TfmSelModule::TfmSelModule(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmSelModule)
+{
+    ui->setupUi(this);
+    btnOK = ui->btnOK;
+    btnCancel = ui->btnCancel;
+    lbModules = ui->lbModules;
+
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    ApplyAnchors(this);
+    btnOK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    btnCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    QHeaderView *header = lbModules->header();
+    header->resizeSection(0, 180);
+    header->resizeSection(1, 400);
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    lbModules->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    connect(btnOK, &QPushButton::clicked, this, Guard(this, &TfmSelModule::btnOKClick));
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(lbModules, &QTreeWidget::itemSelectionChanged, this,
+            Guard(this, &TfmSelModule::lbModulesChange));
+    connect(lbModules, &QTreeWidget::itemDoubleClicked, this,
+            Guard(this, &TfmSelModule::lbModulesDblClick));
+
+    TranslateForm(this);
+    btnOK->setFocus();
+    RunGuarded(this, [this] { FormCreate(); });
+}
+
+TfmSelModule::~TfmSelModule() { delete ui; }
+
+// OK is there exactly when a row is chosen.
+void TfmSelModule::FormCreate() { lbModulesChange(); }
+
+void TfmSelModule::lbModulesChange()
+{
+    btnOK->setEnabled(!lbModules->selectedItems().isEmpty());
+}
+
+void TfmSelModule::btnOKClick()
+{
+    if (!lbModules->selectedItems().isEmpty())
+        accept();
+}
+
+void TfmSelModule::lbModulesDblClick() { btnOKClick(); }
+
+QString ModuleDescription(const QStringList &InfoLines, const QString &Module)
+{
+    for (const QString &line : InfoLines) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0 && QStringView(line).left(eq).compare(Module, Qt::CaseInsensitive) == 0)
+            return line.mid(eq + 1);
+    }
+    return QString();
+}
+
+void FillModuleList(TfmSelModule *Dialog, const QStringList &List)
+{
+    Dialog->lbModules->clear();
+    const QString info = GetAppDir() + QStringLiteral("modinfo.ini");
+    const QStringList lines = FileExists(info) ? LoadTextLines(info) : QStringList();
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(List.size());
+    for (const QString &name : List)
+        rows << new QTreeWidgetItem(QStringList{name, ModuleDescription(lines, name)});
+    Dialog->lbModules->addTopLevelItems(rows);
+}
+
+bool SelectModule(const QStringList &List, QString &Name)
+{
+    // Freed on every way out.
+    std::unique_ptr<TfmSelModule> dialog(new TfmSelModule(QApplication::activeWindow()));
+    FillModuleList(dialog.get(), List);
+    const TSelectModuleHook hook = g_selectHook;
+    bool ok;
+    if (hook) {
+        hook(dialog.get());
+        ok = dialog->result() == QDialog::Accepted;
+    } else {
+        ok = dialog->exec() == QDialog::Accepted;
+    }
+    const QList<QTreeWidgetItem *> chosen = dialog->lbModules->selectedItems();
+    if (!chosen.isEmpty())
+        Name = chosen.first()->text(0);
+    return ok;
+}
+
+void SetSelectModuleHook(TSelectModuleHook Hook) { g_selectHook = std::move(Hook); }

@@ -1,0 +1,168 @@
+// The command window through the real shell: what the memo shows, the wait
+// status, saving, the font, and a window that stays alive and shut while
+// its command runs.
+#include "hostmain_fixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+const QString kRule = QString(64, QLatin1Char('-'));
+
+QStringList memoLines(const QString &text) { return text.split(QLatin1Char('\n')); }
+} // namespace
+
+class TestRunCmd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void output_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("lines");
+        const QString a1024(1024, QLatin1Char('a'));
+        QTest::newRow("silent, exit 0") << "true" << QStringList{"", kRule, "  RESULT: 0"};
+        QTest::newRow("exit 1") << "exit 1" << QStringList{"", kRule, "  RESULT: 256"};
+        QTest::newRow("missing command")
+            << "no-such-command-here"
+            << QStringList{"sh: 1: no-such-command-here: not found", "", kRule, "  RESULT: 32512"};
+        QTest::newRow("3000-byte line")
+            << "printf '%03000d\\n' 0 | tr 0 a"
+            << QStringList{a1024, a1024, QString(952, QLatin1Char('a')), "", kRule, "  RESULT: 0"};
+        QTest::newRow("blanks") << "printf '  x \\t \\n\\ty\\n'"
+                                << QStringList{"  x", "\ty", "", kRule, "  RESULT: 0"};
+        QTest::newRow("last line without newline") << "printf 'a\\nb'"
+                                                   << QStringList{"a", "b", "", kRule, "  RESULT: 0"};
+        QTest::newRow("empty lines kept") << "printf '\\n\\nz\\n'"
+                                          << QStringList{"", "", "z", "", kRule, "  RESULT: 0"};
+        QTest::newRow("error output merged") << "(echo out; echo err >&2; exit 3)"
+                                             << QStringList{"out", "err", "", kRule, "  RESULT: 768"};
+        // Only the last command of a pipeline has its error output merged.
+        QTest::newRow("pipeline") << "echo first >&2 | (echo last >&2; echo out)"
+                                  << QStringList{"last", "out", "", kRule, "  RESULT: 0"};
+        QTest::newRow("UTF-8 cut by a piece")
+            << "printf '%01023d\\n' 0 | tr 0 a | sed 's/$/é/'"
+            << QStringList{QString(1023, QLatin1Char('a')), QString(QChar(0xe9)), "", kRule, "  RESULT: 0"};
+    }
+    void output()
+    {
+        QFETCH(QString, command);
+        QFETCH(QStringList, lines);
+        HostScratch s;
+        RunCommand(command);
+        QCOMPARE(s.runs.size(), 1);
+        QCOMPARE(s.runs[0].Command, command + " 2>&1");
+        QCOMPARE(memoLines(s.runs[0].Output), lines);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void formatsTheLine()
+    {
+        HostScratch s;
+        RunCommandFmt(QStringLiteral("echo %s-%d%%"), {QStringLiteral("a b"), 42});
+        QCOMPARE(s.runs.size(), 1);
+        QCOMPARE(s.runs[0].Command, QStringLiteral("echo a b-42% 2>&1"));
+        QCOMPARE(memoLines(s.runs[0].Output).first(), QStringLiteral("a b-42%"));
+    }
+
+    void pipeRunStatusAndPieces()
+    {
+        QStringList pieces;
+        const int status = PipeRun(QStringLiteral("printf 'ab\\n\\ncd'; exit 2"),
+                                   [&](const QString &p) { pieces << p; });
+        QCOMPARE(status, 512);
+        QCOMPARE(pieces, (QStringList{"ab\n", "\n", "cd"}));
+        QCOMPARE(PipeRun(QStringLiteral("kill -9 $$"), {}), 9);
+    }
+
+    // While the command is silent the window is served: timers run, Font
+    // works, OK and Save stay off and the window will not close; the
+    // hourglass shows until the end.
+    void windowDuringARun()
+    {
+        HostScratch s;
+        SetRunCommandHook(nullptr);
+        TfmRunCmd w;
+        w.Command = QStringLiteral("sleep 1; echo done 2>&1");
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        w.show();
+        bool checked = false;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(20);
+        s.dialogs.answer(mrOk, QFont(QStringLiteral("Monospace"), 17).toString());
+        QTimer::singleShot(600, [&] {
+            checked = true;
+            QVERIFY(!w.Ended());
+            QVERIFY(!w.btnOK->isEnabled());
+            QVERIFY(!w.btnSave->isEnabled());
+            QVERIFY(w.btnFont->isEnabled());
+            QVERIFY(QApplication::overrideCursor());
+            w.btnFont->click();
+            QCOMPARE(w.Memo1->font().pointSize(), 17);
+            QVERIFY(!w.close());
+            QVERIFY(w.isVisible());
+            w.reject();
+            QVERIFY(w.isVisible());
+        });
+        QElapsedTimer clock;
+        clock.start();
+        while (!w.Ended() && clock.elapsed() < 10000)
+            QTest::qWait(20);
+        QVERIFY(checked);
+        QVERIFY(w.Ended());
+        QVERIFY2(ticks >= 25, qPrintable(QString::number(ticks)));
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(w.btnOK->isEnabled() && w.btnSave->isEnabled());
+        QCOMPARE(memoLines(w.Memo1->toPlainText()), (QStringList{"done", "", kRule, "  RESULT: 0"}));
+        QVERIFY(w.close());
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("written") << true;
+        QTest::newRow("directory without write permission") << false;
+    }
+    void save()
+    {
+        QFETCH(bool, writable);
+        HostScratch s;
+        SetRunCommandHook(nullptr);
+        TfmRunCmd w;
+        w.Command = QStringLiteral("printf ' a\\n\\nb\\303\\251 \\n' 2>&1");
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        w.Timer1Timer();
+        const QString dir = s.root.path(QStringLiteral("/out"));
+        QDir().mkpath(dir);
+        const QString file = dir + QStringLiteral("/run.txt");
+        if (!writable && geteuid() == 0)
+            QSKIP("root writes anywhere");
+        if (!writable)
+            QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        s.dialogs.answer(mrOk, file);
+        w.btnSave->click();
+        QCOMPARE(s.dialogs.requests().first().Caption, QStringLiteral("Save As"));
+        QCOMPARE(s.dialogs.requests().first().Filter, QStringLiteral("Text File(*.txt)|All File(*.*)"));
+        if (writable) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray(" a\n\nb\xc3\xa9\n\n" + kRule.toLatin1() + "\n  RESULT: 0\n"));
+        } else {
+            QCOMPARE(s.dialogs.requests().size(), 2);
+            QVERIFY(s.dialogs.texts().at(1).startsWith("Cannot create file \"" + file + "\". "));
+            QVERIFY(!QFile::exists(file));
+        }
+    }
+};
+
+QTEST_MAIN(TestRunCmd)
+#include "tst_runcmd.moc"
