@@ -2,6 +2,7 @@
 // The configuration tool's main window: the drivers tab (the boot-time
 // driver list in /etc/velkora/modules.conf) and the disks tab (disk tree,
 // partitioning, software arrays, XFS format and mounts).
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -52,10 +53,14 @@ public:
     // Defined in untMainDisks.cpp, together with ConnectDisksTab, which wires
     // the tab's signals and is called once by the constructor.
     void ConnectDisksTab();
-    // Mount table and disk tree
+    // Mount table and disk tree. A node's text is its device path; a node is
+    // mounted when it has more than two sub-items (columns after the first).
     void ReadMtab();
+    // The first line of MtabLines whose device is Dev, else the first whose
+    // device is the target of Dev when Dev is a symbolic link (one level).
     bool FindMount(const QString &Dev, QString &MountPoint, QString &FsType) const;
     void RefreshDiskTree();
+    // Raises "Internal Error: D001" for a node below the partition level.
     bool DiskHasMountedPart(const QTreeWidgetItem *Node) const;
     void tvDevChange();
     void btnDiskRefreshClick();
@@ -80,6 +85,17 @@ public:
     void btnFormatDeviceClick();
     void btnMountClick();
     void btnUmountClick();
+
+private:
+    QTreeWidgetItem *SelectedNode() const;
+    void ApplyMdCreateRule();
+    // MtabLines indexed by device: each device's first line. Rebuilt when
+    // MtabLines is no longer the list it was built from.
+    int MtabLineOf(const QString &Dev) const;
+    mutable QStringList FMtabIndexed;
+    mutable QHash<QString, int> FMtabIndex;
+
+public:
     // ==== end of disks tab ===================================================
 
 private:

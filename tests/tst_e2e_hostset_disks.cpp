@@ -9,8 +9,7 @@
 // a recording stand-in, as this kernel has no software RAID.
 #include "testutil.h"
 #include "testutil_x11.h"
-#include "untMain.h"
-#include "ui_untMain.h"
+#include "hostmain_fixture.h"
 #include "vkPaths.h"
 #include "vkSystem.h"
 
@@ -100,20 +99,21 @@ struct TLayout {
 };
 TLayout measureLayout()
 {
-    ScratchRoot root;
-    root.write(QStringLiteral("/proc/partitions"), "major minor  #blocks  name\n\n");
-    TLibraryScope library;
-    TfmMain w;
-    w.show();
-    w.ui->PageControl1->setCurrentWidget(w.ui->tsDisks);
-    auto *row = new QTreeWidgetItem(w.ui->tvDev, QStringList{QStringLiteral("/dev/sdb")});
+    HostScratch scratch;
+    const auto w = scratch.open();
+    w->show();
+    auto *pages = hostPart<QTabWidget>(*w, "PageControl1");
+    auto *disks = hostPart(*w, "tsDisks");
+    auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
+    pages->setCurrentWidget(disks);
+    auto *row = new QTreeWidgetItem(tree, QStringList{QStringLiteral("/dev/sdb")});
     QCoreApplication::processEvents();
     TLayout l;
-    l.page = w.ui->tsDisks->mapTo(&w, QPoint());
-    QTabBar *tabs = w.ui->PageControl1->tabBar();
-    l.disksTab = tabs->mapTo(&w, tabs->tabRect(w.ui->PageControl1->indexOf(w.ui->tsDisks)).center());
-    const QRect r = w.ui->tvDev->visualItemRect(row);
-    l.firstRowY = w.ui->tvDev->viewport()->mapTo(w.ui->tsDisks, r.center()).y();
+    l.page = disks->mapTo(w.get(), QPoint());
+    QTabBar *tabs = pages->tabBar();
+    l.disksTab = tabs->mapTo(w.get(), tabs->tabRect(pages->indexOf(disks)).center());
+    const QRect r = tree->visualItemRect(row);
+    l.firstRowY = tree->viewport()->mapTo(disks, r.center()).y();
     l.rowHeight = r.height();
     return l;
 }
