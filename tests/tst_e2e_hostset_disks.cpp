@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -57,13 +58,15 @@ quint32 bigEndian32(const QByteArray &b, int at)
            | quint32(uchar(b[at + 3]));
 }
 
-// Loop devices attached for the test, detached when it ends.
+// Loop devices for the test. Each is held open and detached at once: the
+// kernel frees it when the last user closes it, so none outlives the test,
+// however the test ends.
 class TLoops {
 public:
     ~TLoops()
     {
-        for (const QString &dev : FDevs)
-            runProgram(QStringLiteral("losetup"), {"-d", dev});
+        for (int fd : FFds)
+            ::close(fd);
     }
     // The loop device now showing the image from offset, or empty.
     QString attach(const QString &image, qint64 offset)
@@ -75,12 +78,16 @@ public:
                 .trimmed());
         if (rc != 0 || !dev.startsWith(QLatin1String("/dev/loop")))
             return {};
-        FDevs << dev;
+        const int fd = ::open(QFile::encodeName(dev).constData(), O_RDONLY | O_CLOEXEC);
+        runProgram(QStringLiteral("losetup"), {"-d", dev});
+        if (fd < 0)
+            return {};
+        FFds << fd;
         return dev;
     }
 
 private:
-    QStringList FDevs;
+    QList<int> FFds;
 };
 
 QByteArray nodeNumbers(const QString &dev)
@@ -152,23 +159,25 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     if (partLoop.isEmpty())
         QSKIP("no free loop devices here");
 
-    const QString data = w + QStringLiteral("/data");
-    QDir().mkpath(data);
+    // The namespace has a /tmp of its own (the tool's sfdisk script goes
+    // there), holding the mount point and the mdadm stand-in.
+    const QByteArray data = "/tmp/data";
+    QDir().mkpath(w + "/tmp/data");
     const QByteArray fstab = "# static file system information\n"
                              "UUID=1234 / ext4 errors=remount-ro 0 1\n"
                              "/dev/sdb1 /old xfs defaults 0 0\n"
                              "/dev/sdb1\t/data\txfs\tdefaults\t0 0\n"
-                             "#x " + QFile::encodeName(data) + "\n"
-                             "/dev/sdc1 " + QFile::encodeName(data) + " ext3 defaults 1 2\n"
+                             "#x /tmp/data\n"
+                             "/dev/sdc1 /tmp/data ext3 defaults 1 2\n"
                              "proc /proc proc defaults 0 0\n";
     writeFile(w + "/fixture/etc/fstab", fstab);
     writeFile(w + "/fixture/etc/orvix/version", "3.1\n");
     writeFile(w + "/fixture/partitions",
               "major minor  #blocks  name\n\n   8       16 " + QByteArray::number(kDiskBytes / 1024) + " sdb\n");
-    writeFile(w + "/bin/mdadm", "#!/bin/sh\necho \"$*\" >> '" + QFile::encodeName(w) + "/mdadm.calls'\n", true);
+    writeFile(w + "/tmp/bin/mdadm", "#!/bin/sh\necho \"$*\" >> /tmp/mdadm.calls\n", true);
     QDir().mkpath(w + "/ns");
-    QDir().mkpath(w + "/xdg");
-    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QDir().mkpath(w + "/tmp/xdg");
+    QFile::setPermissions(w + "/tmp/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     // Inside the namespace: /etc becomes an overlay whose upper layer holds
     // the fixtures, /dev a tmpfs with the basic nodes and the two disks.
@@ -186,6 +195,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
                              "mknod -m 660 /dev/sdb b " + nodeNumbers(diskLoop) + " || exit 97\n"
                              "mknod -m 660 /dev/sdb1 b " + nodeNumbers(partLoop) + " || exit 97\n"
                              "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                             "mount --bind \"$W/tmp\" /tmp || exit 97\n"
                              "exec '" + QFile::encodeName(vkhostset) + "'\n";
     writeFile(w + "/setup.sh", setup, true);
 
@@ -198,9 +208,9 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     env.insert(QStringLiteral("DISPLAY"), display);
     QProcessEnvironment toolEnv = env;
     toolEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    toolEnv.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
+    toolEnv.insert(QStringLiteral("PATH"), QStringLiteral("/tmp/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
     toolEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    toolEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
+    toolEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/tmp/xdg"));
     QProcess &tool = children.program;
     tool.setProcessEnvironment(toolEnv);
     tool.setProcessChannelMode(QProcess::MergedChannels);
@@ -258,16 +268,24 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
             QThread::msleep(100);
         return gone(dlg);
     };
-    // The command window: OK is pressed until the command has ended and the window goes.
+    // The command window: OK is pressed once its command has ended (it
+    // starts 300 ms after the window shows; then the tool has no child left),
+    // and again should a click go astray. A click before the end would be
+    // taken by the disabled button.
     auto closeCommandWindow = [&] {
         TWindow dlg;
         if (!waitDialog(dlg, 10000) || dlg.width != kCmdWidth || dlg.height != kCmdHeight)
             return false;
+        QThread::msleep(1500);
         QElapsedTimer t;
         t.start();
+        const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(pid);
+        while (!readFile(children).trimmed().isEmpty() && t.elapsed() < 120000)
+            QThread::msleep(100);
         while (!gone(dlg) && t.elapsed() < 120000) {
+            QThread::msleep(500);
             click(env, dlg.x + 547 + 37, dlg.y + 386 + 12);
-            QThread::msleep(300);
+            QThread::msleep(500);
         }
         return gone(dlg);
     };
@@ -312,12 +330,12 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     TWindow input;
     QVERIFY2(waitDialog(input, 10000), qPrintable(failInfo + said()));
     QVERIFY(pressKeys(env, {"ctrl+a"}, input.id));
-    QVERIFY(typeText(env, data));
+    QVERIFY(typeText(env, QString::fromLatin1(data)));
     QVERIFY(pressKeys(env, {"Return"}));
     QVERIFY2(closeCommandWindow(), qPrintable(failInfo + said()));
     QVERIFY(!readFile(inside + "/proc/self/mounts").contains("/dev/sdb1"));
     QCOMPARE(readFile(inside + "/etc/velkora/mount.conf"),
-             "/dev/sdb1=" + QFile::encodeName(data) + " xfs noatime,nobarrier,logbufs=8,logbsize=256k\n");
+             "/dev/sdb1=" + data + " xfs noatime,nobarrier,logbufs=8,logbsize=256k\n");
     QCOMPARE(readFile(inside + "/etc/fstab"), QByteArray("# static file system information\n"
                                                          "UUID=1234 / ext4 errors=remount-ro 0 1\n"
                                                          "/dev/sdb1\t/data\txfs\tdefaults\t0 0\n"
@@ -326,10 +344,10 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     // Mounted from outside the tool: a refresh shows it, and the tool unmounts it.
     int rc = -1;
     runProgram(QStringLiteral("nsenter"),
-               {QStringLiteral("--mount=/proc/%1/ns/mnt").arg(pid), "mount", "-o", "noatime", "/dev/sdb1", data},
+               {QStringLiteral("--mount=/proc/%1/ns/mnt").arg(pid), "mount", "-o", "noatime", "/dev/sdb1", QString::fromLatin1(data)},
                QProcessEnvironment::systemEnvironment(), &rc);
     QCOMPARE(rc, 0);
-    QVERIFY(readFile(QStringLiteral("/proc/%1/mounts").arg(pid)).contains("/dev/sdb1 " + QFile::encodeName(data)));
+    QVERIFY(readFile(QStringLiteral("/proc/%1/mounts").arg(pid)).contains("/dev/sdb1 " + data));
     QVERIFY(pageClick(16 + 37, 368 + 12));
     QThread::msleep(300);
     QVERIFY(selectRow(1));
@@ -341,13 +359,13 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     // An array of the one partition: the stand-in is called, md.conf records it.
     QVERIFY(selectRow(1));
     QVERIFY(pageClick(428 + 12, 70 + 12));
-    QVERIFY(pageClick(458 + 90, 170 + 10));
+    QVERIFY(pageClick(458 + 90, 170 + 10));   // the list opens on its first entry
     QThread::msleep(300);
-    QVERIFY(pressKeys(env, {"Down", "Return"}));
+    QVERIFY(pressKeys(env, {"Return"}));
     QThread::msleep(300);
     QVERIFY(pageClick(458 + 90, 256 + 12));
     QVERIFY2(closeCommandWindow(), qPrintable(failInfo + said()));
-    QCOMPARE(readFile(w + "/mdadm.calls"), QByteArray("-C /dev/md0 -l 0 -fn 1 -c 64 /dev/sdb1\n"));
+    QCOMPARE(readFile(w + "/tmp/mdadm.calls"), QByteArray("-C /dev/md0 -l 0 -fn 1 -c 64 /dev/sdb1\n"));
     QCOMPARE(readFile(inside + "/etc/velkora/md.conf"), QByteArray("md[0]=\"/dev/sdb1\"\n"));
 
     QVERIFY(tool.state() == QProcess::Running);
