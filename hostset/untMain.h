@@ -3,6 +3,7 @@
 // driver list in /etc/velkora/modules.conf) and the disks tab (disk tree,
 // partitioning, software arrays, XFS format and mounts).
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -94,6 +95,10 @@ private:
     int MtabLineOf(const QString &Dev) const;
     mutable QStringList FMtabIndexed;
     mutable QHash<QString, int> FMtabIndex;
+    // While a rebuild looks its nodes up: the links directly in /dev, from
+    // one listing, so that a device that is no link needs no call of its own.
+    bool FDevLinksKnown = false;
+    QSet<QString> FDevLinks;
 
 public:
     // ==== end of disks tab ===================================================

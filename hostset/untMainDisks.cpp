@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 
 #include <cerrno>
+#include <dirent.h>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -60,12 +61,15 @@ bool OnArray(const QTreeWidgetItem *Node)
     return Level(Node) == 0 ? NamesArray(Node->text(0)) : NamesArray(Node->parent()->text(0));
 }
 
-// The first blank-separated field of a mount-table or fstab line.
-QString FirstToken(const QString &Line)
+// The first blank-separated field of a mount-table line, as CutToken with a
+// blank cuts it, without copying the rest of the line.
+QStringView FirstToken(QStringView Line)
 {
-    QString rest = Line, token;
-    CutToken(rest, QLatin1Char(' '), token);
-    return token;
+    qsizetype start = 0;
+    while (start < Line.size() && Line[start] == QLatin1Char(' '))
+        ++start;
+    const qsizetype end = Line.indexOf(QLatin1Char(' '), start);
+    return Line.mid(start, end < 0 ? -1 : end - start);
 }
 
 // The array number of a device name: what follows "/dev/md", at most three characters.
@@ -182,7 +186,7 @@ int TfmMain::MtabLineOf(const QString &Dev) const
         FMtabIndex.reserve(MtabLines.size());
         // Backwards, so that the first line of a device is the one kept.
         for (int i = int(MtabLines.size()) - 1; i >= 0; --i)
-            FMtabIndex.insert(FirstToken(MtabLines[i]), i);
+            FMtabIndex.insert(FirstToken(MtabLines[i]).toString(), i);
         FMtabIndexed = MtabLines;
     }
     return FMtabIndex.value(Dev, -1);
@@ -191,6 +195,9 @@ int TfmMain::MtabLineOf(const QString &Dev) const
 bool TfmMain::FindMount(const QString &Dev, QString &MountPoint, QString &FsType) const
 {
     int line = MtabLineOf(Dev);
+    if (line < 0 && FDevLinksKnown && Dev.startsWith(QLatin1String("/dev/")) && Dev.indexOf(QLatin1Char('/'), 5) < 0
+        && !FDevLinks.contains(Dev))
+        return false;
     if (line < 0) {
         // A device link (/dev/md0 -> md/0) may be listed by its target; one level only.
         const QByteArray path = SysPathBytes(Dev);
@@ -219,6 +226,22 @@ void TfmMain::RefreshDiskTree()
 {
     SystemInfo->Refresh();
     ReadMtab();
+    struct TDevLinks {
+        TfmMain *W;
+        explicit TDevLinks(TfmMain *w) : W(w)
+        {
+            W->FDevLinks.clear();
+            DIR *dir = ::opendir(SysPathBytes(QStringLiteral("/dev")).constData());
+            if (!dir)
+                return;
+            while (const dirent *e = ::readdir(dir))
+                if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN)
+                    W->FDevLinks.insert(QStringLiteral("/dev/") + QString::fromLocal8Bit(e->d_name));
+            ::closedir(dir);
+            W->FDevLinksKnown = true;
+        }
+        ~TDevLinks() { W->FDevLinksKnown = false; }
+    } devLinks(this);
     QTreeWidget *tree = ui->tvDev;
     // Filled unsorted and sorted once at the end: one sort instead of one per row.
     tree->setUpdatesEnabled(false);

@@ -64,7 +64,11 @@ private Q_SLOTS:
         writeDisks(s, {{QStringLiteral("sdb"), 64LL << 20, {}},
                        {QStringLiteral("sda"), 64LL << 20, {{0x83, 2048, 65536}, {0x82, 67584, 16384}}},
                        {QStringLiteral("md0"), 96LL << 20, {}}});
-        s.mtab("/dev/sda1 /boot ext4 rw 0 0\n/dev/md0 /data xfs rw 0 0\n");
+        // The array's node is a link that the mount table knows by its target.
+        s.root.mkdir(QStringLiteral("/dev/md"));
+        QVERIFY(QFile::rename(s.root.path(QStringLiteral("/dev/md0")), s.root.path(QStringLiteral("/dev/md/0"))));
+        QVERIFY(QFile::link(QStringLiteral("md/0"), s.root.path(QStringLiteral("/dev/md0"))));
+        s.mtab("/dev/sda1 /boot ext4 rw 0 0\n/dev/md/0 /data xfs rw 0 0\n");
         const auto w = s.open();
         auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
         QCOMPARE(treeRows(tree), (QStringList{"/dev/md0|96 MB ||/data|xfs", "/dev/sda|64 MB ",
