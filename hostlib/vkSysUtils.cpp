@@ -246,14 +246,14 @@ QString Format(const QString &Fmt, std::initializer_list<QVariant> Args)
             out += c;
             continue;
         }
-        const QChar spec = Fmt.at(++i);
-        if (spec == QLatin1Char('%')) {
-            out += spec;
+        const QChar conv = Fmt.at(++i);
+        if (conv == QLatin1Char('%')) {
+            out += conv;
             continue;
         }
         if (arg == Args.end())
             throw invalid();
-        switch (spec.unicode()) {
+        switch (conv.unicode()) {
         case 's': out += arg->toString(); break;
         case 'd': out += QString::number(arg->toLongLong()); break;
         case 'u': out += QString::number(arg->toULongLong()); break;

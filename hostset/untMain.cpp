@@ -244,7 +244,9 @@ void TfmMain::btnModuleDelClick()
         GetLangStr(QStringLiteral("DelMod"), QStringLiteral("确实要删除模块\"%s\"吗？")), {item->text()});
     if (MessageDlg(text, TMsgDlgType::Warning, mbYes | mbNo, this) != mrYes)
         return;
+    // As in the runtime's list box, no line is selected after a deletion.
     delete item;
+    ui->lbModules->setCurrentRow(-1);
     lbModulesClick();
     SaveModules();
 }

@@ -34,7 +34,8 @@ public:
     // "/lib/modules/<release>"; the release part is empty when uname fails.
     static QString GetModulesDir();
     // Adds to List every non-directory name below Dir, without its last
-    // extension. Symbolic links to directories are not followed.
+    // extension. A symbolic link to a directory is neither followed nor
+    // listed; a link to anything else is listed by its own name.
     static void ScanModules(const QString &Dir, QStringList &List);
 
     // ---- drivers tab

@@ -1,6 +1,8 @@
 #include "untRunCmd.h"
 #include "ui_untRunCmd.h"
 
+#include "untMain.h"
+#include "vkClxUtils.h"
 #include "vkDialogs.h"
 #include "vkErrors.h"
 #include "vkFileUtils.h"
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSocketNotifier>
@@ -27,6 +30,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
 #include <spawn.h>
@@ -52,8 +56,19 @@ pid_t SpawnReader(const QByteArray &Line, int &ReadFd)
     char arg0[] = "sh";
     char arg1[] = "-c";
     char *argv[] = {arg0, arg1, const_cast<char *>(Line.constData()), nullptr};
+    // A pipeline such as "yes | mdadm ..." ends its first command by a
+    // broken pipe: the shell starts with that signal's default action
+    // whatever this program does with it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+    const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (rc != 0) {
@@ -214,6 +229,7 @@ TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
     memoFont.setPixelSize(12);
     memoFont.setWeight(QFont::Normal);
     memoFont.setStyleHint(QFont::TypeWriter);
+    SetFontCharSet(memoFont, Memo1, fcsLatin1);
     Memo1->setFont(memoFont);
     QPalette memoPal = Memo1->palette();
     memoPal.setColor(QPalette::Text, Qt::black);
@@ -226,8 +242,19 @@ TfmRunCmd::TfmRunCmd(QWidget *Owner) : QDialog(Owner), ui(new Ui::TfmRunCmd)
     });
     connect(btnSave, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnSaveClick));
     connect(btnFont, &QPushButton::clicked, this, Guard(this, &TfmRunCmd::btnFontClick));
-    connect(Timer1, &QTimer::timeout, this, Guard(this, &TfmRunCmd::Timer1Timer));
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        RunGuarded(this, [this] { Timer1Timer(); });
+        const TRunCommandHook hook = g_runHook;
+        if (hook && FEnded) {
+            hook(Command, Memo1->toPlainText());
+            accept();
+        }
+    });
     Timer1->start();
+    FFlush = new QTimer(this);
+    FFlush->setSingleShot(true);
+    FFlush->setInterval(0);
+    connect(FFlush, &QTimer::timeout, this, [this] { FlushOutput(); });
 
     TranslateForm(this);
 }
@@ -237,20 +264,18 @@ TfmRunCmd::~TfmRunCmd() { delete ui; }
 void TfmRunCmd::Timer1Timer()
 {
     Timer1->stop();
+    // Whatever ends the run, the window can be closed afterwards.
+    const auto ended = qScopeGuard([this] {
+        FlushOutput();
+        FEnded = true;
+        QApplication::restoreOverrideCursor();
+        btnOK->setEnabled(true);
+        btnSave->setEnabled(true);
+    });
     const int status = PipeRun(Command, [this](const QString &Line) { AddOutputLine(Line); });
     AddOutputLine(QString());
     AddOutputLine(QString(64, QLatin1Char('-')));
     AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(status));
-    FEnded = true;
-    QApplication::restoreOverrideCursor();
-    btnOK->setEnabled(true);
-    btnSave->setEnabled(true);
-
-    const TRunCommandHook hook = g_runHook;
-    if (hook) {
-        hook(Command, Memo1->toPlainText());
-        accept();
-    }
 }
 
 void TfmRunCmd::AddOutputLine(const QString &Line)
@@ -258,16 +283,32 @@ void TfmRunCmd::AddOutputLine(const QString &Line)
     qsizetype len = Line.size();
     while (len > 0 && Line.at(len - 1).unicode() <= ' ')
         --len;
-    // Appending to an empty memo would fill its one empty line instead of
-    // adding one, losing a leading empty line: the first line is inserted.
+    // Lines gather until the event loop runs again and go into the memo
+    // together: a flood of output costs one layout per read, not per line.
+    if (FLines > 0 || FPendingLines > 0)
+        FPending += QLatin1Char('\n');
+    FPending += QStringView(Line).left(len);
+    ++FPendingLines;
+    if (!FFlush->isActive())
+        FFlush->start();
+}
+
+void TfmRunCmd::FlushOutput()
+{
+    FFlush->stop();
+    if (FPendingLines == 0)
+        return;
     QScrollBar *bar = Memo1->verticalScrollBar();
     const bool atBottom = bar->value() == bar->maximum();
+    // Appending to an empty memo would fill its one empty line instead of
+    // adding one, losing a leading empty line: the text goes in at the end,
+    // starting with the line break that separates it from what is there.
     QTextCursor end(Memo1->document());
     end.movePosition(QTextCursor::End);
-    if (FLines > 0)
-        end.insertBlock();
-    end.insertText(Line.left(len));
-    ++FLines;
+    end.insertText(FPending);
+    FLines += FPendingLines;
+    FPending.clear();
+    FPendingLines = 0;
     if (atBottom)
         bar->setValue(bar->maximum());
 }
@@ -277,6 +318,7 @@ void TfmRunCmd::btnSaveClick()
     const QString name = SaveFileDialog(SaveDialogTitle, QString(), SaveDialogFilter, this);
     if (name.isEmpty())
         return;
+    FlushOutput();
     QStringEncoder encode(QStringEncoder::System);
     QByteArray text;
     for (const QString &line : Memo1->toPlainText().split(QLatin1Char('\n'))) {
@@ -319,7 +361,7 @@ void TfmRunCmd::reject()
 
 void RunCommand(const QString &Cmd)
 {
-    std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(QApplication::activeWindow()));
+    std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(ToolOwnerWindow()));
     window->Command = Cmd + QStringLiteral(" 2>&1");
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The hourglass goes when the command ends; should the modal run end
@@ -338,6 +380,11 @@ void RunCommand(const QString &Cmd)
 void RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args)
 {
     RunCommand(Format(Fmt, Args));
+}
+
+QWidget *ToolOwnerWindow()
+{
+    return fmMain ? static_cast<QWidget *>(fmMain) : QApplication::activeWindow();
 }
 
 void SetRunCommandHook(TRunCommandHook Hook) { g_runHook = std::move(Hook); }

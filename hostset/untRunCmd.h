@@ -37,7 +37,11 @@ public:
     QString Command;
 
     void Timer1Timer();
+    // Adds a line, its trailing blanks and control characters removed; lines
+    // reach the memo together when the event loop next runs, or at
+    // FlushOutput.
     void AddOutputLine(const QString &Line);
+    void FlushOutput();
     void btnSaveClick();
     void btnFontClick();
 
@@ -53,7 +57,10 @@ protected:
 private:
     Ui::TfmRunCmd *ui;
     bool FEnded = false;
-    int FLines = 0;   // lines in Memo1
+    int FLines = 0;          // lines in Memo1
+    QString FPending;        // lines on their way to Memo1, "\n"-separated
+    int FPendingLines = 0;
+    QTimer *FFlush = nullptr;
 };
 
 // Runs Cmd through "/bin/sh -c" with its standard output read by the
@@ -64,7 +71,13 @@ private:
 using TLineSink = std::function<void(const QString &)>;
 int PipeRun(const QString &Cmd, const TLineSink &Sink);
 
-// Runs Cmd in a new modal command window and returns once it is closed.
+// The window the tool's dialogs are centred over: the main window when there
+// is one, else the active window.
+QWidget *ToolOwnerWindow();
+
+// Runs Cmd in a new modal command window and returns once it is closed. The
+// hourglass shows from the window's opening until the command has ended;
+// the window cannot be closed before that, so every command runs.
 void RunCommand(const QString &Cmd);
 
 // Formats the line with Format (vkSysUtils.h) and runs it with RunCommand.

@@ -1,6 +1,7 @@
 #include "untSelModule.h"
 #include "ui_untSelModule.h"
 
+#include "untRunCmd.h"
 #include "vkFileUtils.h"
 #include "vkFormUtils.h"
 #include "vkGuard.h"
@@ -96,7 +97,7 @@ void FillModuleList(TfmSelModule *Dialog, const QStringList &List)
 bool SelectModule(const QStringList &List, QString &Name)
 {
     // Freed on every way out.
-    std::unique_ptr<TfmSelModule> dialog(new TfmSelModule(QApplication::activeWindow()));
+    std::unique_ptr<TfmSelModule> dialog(new TfmSelModule(ToolOwnerWindow()));
     FillModuleList(dialog.get(), List);
     const TSelectModuleHook hook = g_selectHook;
     bool ok;

@@ -62,27 +62,3 @@ public:
         return w;
     }
 };
-
-// A component of the window by its name, as the runtime's FindComponent.
-template <class T = QWidget>
-T *part(const QWidget &window, const char *name)
-{
-    T *c = window.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no component %s", name);
-    return c;
-}
-
-inline QStringList listTexts(const QListWidget *list)
-{
-    QStringList t;
-    for (int i = 0; i < list->count(); ++i)
-        t << list->item(i)->text();
-    return t;
-}
-
-inline QListWidgetItem *findEntry(const QListWidget *list, const QString &text)
-{
-    const auto found = list->findItems(text, Qt::MatchExactly);
-    return found.isEmpty() ? nullptr : found.first();
-}

@@ -85,7 +85,7 @@ inline QTreeWidgetItem *findNode(const QTreeWidget *tree, const QString &dev)
 // Selects the node of dev (none when empty), as a click would.
 inline void selectNode(const TfmMain &w, const QString &dev)
 {
-    auto *tree = hostPart<QTreeWidget>(w, "tvDev");
+    auto *tree = part<QTreeWidget>(w, "tvDev");
     if (dev.isEmpty())
         tree->clearSelection();
     else

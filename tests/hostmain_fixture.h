@@ -74,9 +74,9 @@ public:
     }
     void mtab(const QByteArray &text) const { root.write(QStringLiteral("/etc/mtab"), text); }
 
-    // The next driver chooser picks the row of this module and presses OK
-    // (an empty name: presses Cancel). The chooser is handed to `inspect`
-    // first when given.
+    // From now on every driver chooser picks the row of this module and
+    // presses OK (an empty name: presses Cancel). Each chooser is handed to
+    // `inspect` first when given.
     void choose(const QString &module, std::function<void(TfmSelModule *)> inspect = {})
     {
         SetSelectModuleHook([module, inspect](TfmSelModule *d) {
@@ -105,21 +105,3 @@ public:
 private:
     std::unique_ptr<TLibraryScope> FLibrary;
 };
-
-// A component of the window by its name, as the runtime's FindComponent.
-template <class T = QWidget>
-T *hostPart(const QWidget &window, const char *name)
-{
-    T *c = window.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no component %s", name);
-    return c;
-}
-
-inline QStringList hostListTexts(const QListWidget *list)
-{
-    QStringList t;
-    for (int i = 0; i < list->count(); ++i)
-        t << list->item(i)->text();
-    return t;
-}

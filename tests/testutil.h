@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <deque>
 
+#include <QListWidget>
+#include <QWidget>
+
 // Points every system path (/proc, /etc, /dev, ...) at a fresh scratch
 // directory for its lifetime.
 class ScratchRoot {
@@ -74,3 +77,27 @@ void writeFile(const QString &path, const QByteArray &text, bool executable = fa
 // Runs a shell line and gives its standard output (for comparing with the
 // real tools); fails the current test when the command fails.
 QByteArray runTool(const QString &command, int *exitCode = nullptr);
+
+// A component of the window by its name, as the runtime's FindComponent.
+template <class T = QWidget>
+T *part(const QWidget &window, const char *name)
+{
+    T *c = window.findChild<T *>(QLatin1String(name));
+    if (!c)
+        qFatal("no component %s", name);
+    return c;
+}
+
+inline QStringList listTexts(const QListWidget *list)
+{
+    QStringList t;
+    for (int i = 0; i < list->count(); ++i)
+        t << list->item(i)->text();
+    return t;
+}
+
+inline QListWidgetItem *findEntry(const QListWidget *list, const QString &text)
+{
+    const auto found = list->findItems(text, Qt::MatchExactly);
+    return found.isEmpty() ? nullptr : found.first();
+}

@@ -1,162 +1,184 @@
 #include "testutil_x11.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
-QByteArray runProgram(const QString &program, const QStringList &args, const QProcessEnvironment &env,
-                      int *exitCode)
+QString EndToEndUnavailable(const QStringList &Tools)
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root: the fixtures are mounted in a private mount namespace");
+    QStringList missing;
+    for (const QString &tool : Tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            missing << tool;
+    if (!missing.isEmpty())
+        return QStringLiteral("missing tools: ") + missing.join(QStringLiteral(", "));
+    int probe = -1;
+    RunProgram(QStringLiteral("unshare"), {"-m", "--propagation", "private", "true"},
+               QProcessEnvironment::systemEnvironment(), &probe);
+    if (probe != 0)
+        return QStringLiteral("no private mount namespace can be made here");
+    return QString();
+}
+
+QByteArray RunProgram(const QString &Program, const QStringList &Args, const QProcessEnvironment &Env,
+                      int *ExitCode)
 {
     QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
+    p.setProcessEnvironment(Env);
+    p.start(Program, Args);
     const bool ok = p.waitForFinished(15000);
     if (!ok) {
         p.kill();
         p.waitForFinished(3000);
     }
-    if (exitCode)
-        *exitCode = ok && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (ExitCode)
+        *ExitCode = ok && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return p.readAllStandardOutput();
 }
 
-void stopProcess(QProcess &p)
+void StopProcess(QProcess &P)
 {
-    if (p.state() == QProcess::NotRunning)
+    if (P.state() == QProcess::NotRunning)
         return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
+    P.terminate();
+    if (!P.waitForFinished(5000)) {
+        P.kill();
+        P.waitForFinished(5000);
     }
 }
 
-QStringList missingTools(const QStringList &tools)
+void DieWithParent(QProcess &P)
 {
-    QStringList missing;
-    for (const QString &tool : tools)
-        if (QStandardPaths::findExecutable(tool).isEmpty()
-            && QStandardPaths::findExecutable(tool, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                   .isEmpty())
-            missing << tool;
-    return missing;
+    P.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
-bool canUnshareMounts()
+TXSession::TXSession() { DieWithParent(FServer); }
+
+TXSession::~TXSession() { StopProcess(FServer); }
+
+bool TXSession::start(QString &Error)
 {
-    if (geteuid() != 0)
+    FServer.setProgram(QStringLiteral("Xvfb"));
+    FServer.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
+    FServer.start();
+    if (!FServer.waitForStarted(10000)) {
+        Error = QStringLiteral("Xvfb does not start");
         return false;
-    int probe = -1;
-    runProgram(QStringLiteral("unshare"), {"-m", "--propagation", "private", "true"},
-               QProcessEnvironment::systemEnvironment(), &probe);
-    return probe == 0;
-}
-
-TE2EChildren::TE2EChildren()
-{
-    for (QProcess *p : {&xserver, &program})
-        p->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-TE2EChildren::~TE2EChildren()
-{
-    stopProcess(program);
-    stopProcess(xserver);
-}
-
-QString TE2EChildren::startXvfb(QString *Error)
-{
-    xserver.setProgram(QStringLiteral("Xvfb"));
-    xserver.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
-    xserver.setProcessChannelMode(QProcess::SeparateChannels);
-    xserver.start();
-    if (!xserver.waitForStarted(10000)) {
-        *Error = QStringLiteral("Xvfb does not start");
-        return {};
     }
     QElapsedTimer clock;
     clock.start();
     QByteArray displayNo;
-    while (!displayNo.contains('\n') && clock.elapsed() < 20000 && xserver.state() == QProcess::Running) {
-        xserver.waitForReadyRead(500);
-        displayNo += xserver.readAllStandardOutput();
+    while (!displayNo.contains('\n') && clock.elapsed() < 20000 && FServer.state() == QProcess::Running) {
+        FServer.waitForReadyRead(500);
+        displayNo += FServer.readAllStandardOutput();
     }
     if (!displayNo.contains('\n')) {
-        *Error = QStringLiteral("Xvfb gave no display: ") + QString::fromLocal8Bit(xserver.readAllStandardError());
-        return {};
+        Error = QStringLiteral("Xvfb gave no display: ") + QString::fromLocal8Bit(FServer.readAllStandardError());
+        return false;
     }
-    return QLatin1Char(':') + QString::fromLatin1(displayNo.trimmed());
+    FDisplay = QLatin1Char(':') + QString::fromLatin1(displayNo.trimmed());
+    return true;
+}
+
+QProcessEnvironment TXSession::env() const
+{
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("DISPLAY"), FDisplay);
+    return e;
 }
 
 namespace {
-bool windowGeometry(const QProcessEnvironment &env, const QString &id, TWindow &win)
+bool WindowGeometry(const QProcessEnvironment &Env, const QString &Id, TXSession::TWindow &Win)
 {
-    const QByteArray info = runProgram(QStringLiteral("xwininfo"), {"-id", id}, env);
-    if (!info.contains("IsViewable"))
+    const QByteArray geometry = RunProgram(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", Id}, Env);
+    const QRegularExpression re(QStringLiteral("X=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)"));
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(geometry));
+    if (!m.hasMatch())
         return false;
-    const QString text = QString::fromUtf8(info);
-    auto field = [&](const char *name) {
-        const QRegularExpression re(QLatin1String(name) + QStringLiteral(":\\s*(-?\\d+)"));
-        return re.match(text).captured(1).toInt();
-    };
-    win.id = id;
-    win.x = field("Absolute upper-left X");
-    win.y = field("Absolute upper-left Y");
-    win.width = field("Width");
-    win.height = field("Height");
+    Win.Id = Id;
+    Win.X = m.captured(1).toInt();
+    Win.Y = m.captured(2).toInt();
+    Win.Width = m.captured(3).toInt();
+    Win.Height = m.captured(4).toInt();
     return true;
 }
 } // namespace
 
-bool findWindow(const QProcessEnvironment &env, const QString &title, TWindow &win, QByteArray *tree)
+bool TXSession::findWindow(const QString &Title, TWindow &Win) const
 {
-    const QByteArray out = runProgram(QStringLiteral("xwininfo"), {"-root", "-tree"}, env);
-    if (tree)
-        *tree = out;
-    const QRegularExpression re(QStringLiteral("(0x[0-9a-f]+) \"%1\":").arg(QRegularExpression::escape(title)));
-    const QRegularExpressionMatch m = re.match(QString::fromUtf8(out));
-    return m.hasMatch() && windowGeometry(env, m.captured(1), win);
+    const QString pattern = QLatin1Char('^') + QRegularExpression::escape(Title) + QLatin1Char('$');
+    const QByteArray ids = RunProgram(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", pattern}, env());
+    const QList<QByteArray> found = ids.trimmed().split('\n');
+    if (found.isEmpty() || found.first().isEmpty())
+        return false;
+    return WindowGeometry(env(), QString::fromLatin1(found.last()), Win);
 }
 
-QList<TWindow> windowsOf(const QProcessEnvironment &env, qint64 pid)
+QList<TXSession::TWindow> TXSession::windowsOf(qint64 Pid) const
 {
-    QList<TWindow> found;
-    const QByteArray ids = runProgram(QStringLiteral("xdotool"),
-                                      {"search", "--onlyvisible", "--pid", QString::number(pid)}, env);
-    for (const QByteArray &id : ids.split('\n')) {
+    QList<TWindow> windows;
+    const QByteArray ids = RunProgram(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(Pid)},
+                                      env());
+    for (const QByteArray &id : ids.trimmed().split('\n')) {
         TWindow win;
-        if (!id.trimmed().isEmpty()
-            && windowGeometry(env, QStringLiteral("0x%1").arg(id.trimmed().toULong(), 0, 16), win))
-            found << win;
+        if (!id.isEmpty() && WindowGeometry(env(), QString::fromLatin1(id), win))
+            windows << win;
     }
-    return found;
+    return windows;
 }
 
-bool click(const QProcessEnvironment &env, int x, int y)
+bool TXSession::waitWindow(const QString &Title, TWindow &Win, int Ms) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!findWindow(Title, Win)) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QThread::msleep(200);
+    }
+    return true;
+}
+
+bool TXSession::click(int X, int Y) const
 {
     int rc = -1;
-    runProgram(QStringLiteral("xdotool"), {"mousemove", "--sync", QString::number(x), QString::number(y), "click", "1"},
-               env, &rc);
+    RunProgram(QStringLiteral("xdotool"), {"mousemove", "--sync", QString::number(X), QString::number(Y), "click", "1"},
+               env(), &rc);
     return rc == 0;
 }
 
-bool pressKeys(const QProcessEnvironment &env, const QStringList &keys, const QString &focusId)
+bool TXSession::keys(const QStringList &Names, const QString &FocusId) const
 {
     int rc = -1;
     QStringList args;
-    if (!focusId.isEmpty())
-        args << QStringLiteral("windowfocus") << QStringLiteral("--sync") << focusId;
-    runProgram(QStringLiteral("xdotool"), args + QStringList{"key", "--delay", "80"} + keys, env, &rc);
+    if (!FocusId.isEmpty())
+        args << QStringLiteral("windowfocus") << QStringLiteral("--sync") << FocusId;
+    RunProgram(QStringLiteral("xdotool"), args + QStringList{"key", "--delay", "100"} + Names, env(), &rc);
     return rc == 0;
 }
 
-bool typeText(const QProcessEnvironment &env, const QString &text)
+bool TXSession::type(const QString &Text) const
 {
     int rc = -1;
-    runProgram(QStringLiteral("xdotool"), {"type", "--delay", "20", text}, env, &rc);
+    RunProgram(QStringLiteral("xdotool"), {"type", "--delay", "20", Text}, env(), &rc);
     return rc == 0;
+}
+
+QByteArray OverlayScriptHead(const QString &WorkDir)
+{
+    return "#!/bin/sh\nW='" + QFile::encodeName(WorkDir) + "'\n"
+           "mount -t tmpfs tmpfs \"$W/ns\" || exit 97\n"
+           "layer() {\n"
+           "  mkdir -p \"$W/ns/$1.up\" \"$W/ns/$1.work\" || exit 97\n"
+           "  cp -a \"$W/fixture/$1/.\" \"$W/ns/$1.up/\" || exit 97\n"
+           "  mount -t overlay overlay -o \"lowerdir=$2,upperdir=$W/ns/$1.up,workdir=$W/ns/$1.work\" \"$2\" || exit 97\n"
+           "}\n";
 }

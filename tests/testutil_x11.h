@@ -1,53 +1,60 @@
 #pragma once
-// End-to-end support: a private X server, the real programs run under it,
-// and the few X requests a test needs to find and drive their windows.
-#include <QByteArray>
+// Running the real programs as a user meets them: on an X server of the
+// test's own, driven with xdotool, in a private mount namespace where
+// system directories are fixtures. Root only.
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-// Runs a short program to its end (15 s at most); its standard output, or
-// an empty text. The exit code is -1 when it did not end normally.
-QByteArray runProgram(const QString &program, const QStringList &args,
-                      const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                      int *exitCode = nullptr);
+// Why end-to-end tests cannot run here (not root, a missing tool, no private
+// mount namespace); empty when they can.
+QString EndToEndUnavailable(const QStringList &Tools);
 
-// Stops a child on every way out of a test: politely first, then for good.
-void stopProcess(QProcess &p);
+// Runs a short program to its end; its standard output, or an empty text.
+// exitCode is -1 when it did not end normally.
+QByteArray RunProgram(const QString &Program, const QStringList &Args,
+                      const QProcessEnvironment &Env = QProcessEnvironment::systemEnvironment(),
+                      int *ExitCode = nullptr);
+// Stops a child politely first, then for good.
+void StopProcess(QProcess &P);
+// The child dies with the test, should the test itself be killed.
+void DieWithParent(QProcess &P);
 
-// The tools missing from PATH, by name.
-QStringList missingTools(const QStringList &tools);
+// An Xvfb of its own for the session's lifetime.
+class TXSession {
+public:
+    TXSession();
+    ~TXSession();
+    // False with a reason when the server does not come up.
+    bool start(QString &Error);
+    // The system environment with DISPLAY set to this server.
+    QProcessEnvironment env() const;
 
-// Whether this process may make a private mount namespace (root, unshare).
-bool canUnshareMounts();
+    struct TWindow {
+        QString Id;
+        int X = 0, Y = 0, Width = 0, Height = 0;
+    };
+    // The mapped top-level window whose title is exactly Title.
+    bool findWindow(const QString &Title, TWindow &Win) const;
+    // Waits up to Ms for it; false when it did not appear.
+    bool waitWindow(const QString &Title, TWindow &Win, int Ms) const;
+    // The viewable top-level windows of the process Pid.
+    QList<TWindow> windowsOf(qint64 Pid) const;
+    bool click(int X, int Y) const;
+    // xdotool key names, pressed in order ("Down", "Return"); to the window
+    // FocusId, given the focus first, when named.
+    bool keys(const QStringList &Names, const QString &FocusId = QString()) const;
+    bool type(const QString &Text) const;
 
-// A private Xvfb and the program under test; both are stopped when this
-// ends, and killed should the test itself be killed.
-struct TE2EChildren {
-    QProcess xserver;
-    QProcess program;
-    TE2EChildren();
-    ~TE2EChildren();
-    // Starts Xvfb on a free display; its name (":N"), or empty with *Error set.
-    QString startXvfb(QString *Error);
+private:
+    QProcess FServer;
+    QString FDisplay;
 };
 
-struct TWindow {
-    QString id;
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-// The mapped top-level window with this title, from the X server's tree.
-bool findWindow(const QProcessEnvironment &env, const QString &title, TWindow &win, QByteArray *tree);
-// The viewable top-level windows that the process pid owns (_NET_WM_PID).
-QList<TWindow> windowsOf(const QProcessEnvironment &env, qint64 pid);
-
-// Moves the pointer there and clicks the left button.
-bool click(const QProcessEnvironment &env, int x, int y);
-// Key names as xdotool knows them ("Return", "ctrl+a", "Down"), sent to
-// the window that has the focus, or first given the focus when named.
-bool pressKeys(const QProcessEnvironment &env, const QStringList &keys, const QString &focusId = {});
-// Types text into the window that has the focus.
-bool typeText(const QProcessEnvironment &env, const QString &text);
+// Writes an overlay helper into a shell script: `layer NAME DIR` puts the
+// fixture directory $W/fixture/NAME over DIR inside the namespace (upper
+// layers on a tmpfs at $W/ns, so any file system serves). Exit code 97 when
+// a mount fails.
+QByteArray OverlayScriptHead(const QString &WorkDir);

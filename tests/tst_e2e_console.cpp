@@ -33,6 +33,7 @@ QByteArray readFile(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
 } // namespace
 
 class TestE2EConsole : public QObject {
@@ -43,13 +44,9 @@ private Q_SLOTS:
 
 void TestE2EConsole::serviceButtonRunsItsControlProgram()
 {
-    if (geteuid() != 0)
-        QSKIP("needs root: the fixtures are mounted in a private mount namespace");
-    const QStringList missing = missingTools({"unshare", "Xvfb", "xwininfo", "xdotool"});
-    if (!missing.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("missing tools: ") + missing.join(QStringLiteral(", "))));
-    if (!canUnshareMounts())
-        QSKIP("no private mount namespace can be made here");
+    const QString why = EndToEndUnavailable({"unshare", "Xvfb", "xdotool"});
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
 
     const QString vkpanel = QStringLiteral(TEST_BINARY_DIR "/console/vkpanel");
     QVERIFY2(QFileInfo(vkpanel).isExecutable(), qPrintable(vkpanel + " is not built"));
@@ -92,74 +89,64 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     // Inside the namespace: each system directory becomes an overlay whose
     // upper layer holds the fixture; then the console replaces the shell.
     const QString runDir = QFileInfo(QStringLiteral("/var/run")).canonicalFilePath();
-    QByteArray setup = "#!/bin/sh\nW='" + QFile::encodeName(w) + "'\n"
-                       "mount -t tmpfs tmpfs \"$W/ns\" || exit 97\n"
-                       "layer() {\n"
-                       "  mkdir -p \"$W/ns/$1.up\" \"$W/ns/$1.work\" || exit 97\n"
-                       "  cp -a \"$W/fixture/$1/.\" \"$W/ns/$1.up/\" || exit 97\n"
-                       "  mount -t overlay overlay -o \"lowerdir=$2,upperdir=$W/ns/$1.up,workdir=$W/ns/$1.work\" \"$2\" || exit 97\n"
-                       "}\n"
-                       "layer sbin /usr/sbin\nlayer etc /etc\nlayer run '"
-                       + QFile::encodeName(runDir) + "'\n"
-                       "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
-                       "exec '" + QFile::encodeName(vkpanel) + "'\n";
-    writeFile(w + "/setup.sh", setup, true);
+    writeFile(w + "/setup.sh",
+              OverlayScriptHead(w) + "layer sbin /usr/sbin\nlayer etc /etc\nlayer run '"
+                  + QFile::encodeName(runDir) + "'\n"
+                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                  "exec '" + QFile::encodeName(vkpanel) + "'\n",
+              true);
 
-    TE2EChildren children;
-    QString xError;
-    const QString display = children.startXvfb(&xError);
-    QVERIFY2(!display.isEmpty(), qPrintable(xError));
-    QElapsedTimer clock;
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    QProcessEnvironment consoleEnv = env;
+    TXSession x;
+    QString error;
+    QVERIFY2(x.start(error), qPrintable(error));
+    QProcess console;
+    DieWithParent(console);
+    QProcessEnvironment consoleEnv = x.env();
     consoleEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     consoleEnv.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
     consoleEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     consoleEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    children.program.setProcessEnvironment(consoleEnv);
-    children.program.setProcessChannelMode(QProcess::MergedChannels);
-    children.program.start(QStringLiteral("unshare"),
-                           {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
-    QVERIFY2(children.program.waitForStarted(10000), "unshare does not start");
+    console.setProcessEnvironment(consoleEnv);
+    console.setProcessChannelMode(QProcess::MergedChannels);
+    console.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    QVERIFY2(console.waitForStarted(10000), "unshare does not start");
+    const auto stop = qScopeGuard([&] { StopProcess(console); });
 
-    TWindow win;
-    QByteArray tree;
-    clock.restart();
-    while (!findWindow(env, QString::fromLatin1(kTitle), win, &tree)) {
-        if (children.program.state() != QProcess::Running) {
-            const QByteArray out = children.program.readAll();
-            if (children.program.exitCode() == 97)
+    TXSession::TWindow win;
+    QElapsedTimer clock;
+    clock.start();
+    while (!x.findWindow(QString::fromLatin1(kTitle), win)) {
+        if (console.state() != QProcess::Running) {
+            const QByteArray out = console.readAll();
+            if (console.exitCode() == 97)
                 QSKIP(qPrintable("the fixture mounts cannot be made here: " + out));
-            QFAIL(qPrintable("vkpanel ended early (" + QByteArray::number(children.program.exitCode())
-                             + "): " + out));
+            QFAIL(qPrintable("vkpanel ended early (" + QByteArray::number(console.exitCode()) + "): " + out));
         }
         if (clock.elapsed() > 30000)
-            QFAIL(qPrintable("no window \"" + QByteArray(kTitle) + "\" appeared; windows:\n" + tree
-                             + "\nvkpanel said:\n" + children.program.readAll()));
+            QFAIL(qPrintable("no window \"" + QByteArray(kTitle) + "\" appeared; vkpanel said:\n"
+                             + console.readAll()));
         QThread::msleep(200);
     }
-    QCOMPARE(win.width, 600);
-    QCOMPARE(win.height, 380);
+    QCOMPARE(win.Width, 600);
+    QCOMPARE(win.Height, 380);
 
     // The service page first, then its Fyr Me start button.
-    QVERIFY(click(env, win.x + kNavX, win.y + navY(kServiceRow)));
+    QVERIFY(x.click(win.X + kNavX, win.Y + navY(kServiceRow)));
     QThread::msleep(500);   // lets the page switch settle before the next click
-    QVERIFY(click(env, win.x + kFyrStartX, win.y + kFyrStartY));
+    QVERIFY(x.click(win.X + kFyrStartX, win.Y + kFyrStartY));
 
     clock.restart();
     while (!readFile(calls).contains("/usr/sbin/fyr start") && clock.elapsed() < 20000)
         QThread::msleep(100);
     QVERIFY2(readFile(calls).contains("/usr/sbin/fyr start"),
              qPrintable("the stand-in recorded: " + readFile(calls) + "\nvkpanel said:\n"
-                        + children.program.readAll()));
+                        + console.readAll()));
     // Only the start button was pressed.
     const QList<QByteArray> lines = readFile(calls).trimmed().split('\n');
     QCOMPARE(lines, QList<QByteArray>{"/usr/sbin/fyr start"});
-    QVERIFY(children.program.state() == QProcess::Running);
+    QVERIFY(console.state() == QProcess::Running);
 
-    stopProcess(children.program);
+    StopProcess(console);
     // The fixtures lived in the namespace only.
     QCOMPARE(QFileInfo::exists(QStringLiteral("/usr/sbin/fyr")), fyrExisted);
     QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/velkora")), velkoraEtcExisted);

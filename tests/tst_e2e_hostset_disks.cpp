@@ -73,13 +73,13 @@ public:
     {
         int rc = -1;
         const QString dev = QString::fromLocal8Bit(
-            runProgram(QStringLiteral("losetup"), {"-f", "--show", "-o", QString::number(offset), image},
+            RunProgram(QStringLiteral("losetup"), {"-f", "--show", "-o", QString::number(offset), image},
                        QProcessEnvironment::systemEnvironment(), &rc)
                 .trimmed());
         if (rc != 0 || !dev.startsWith(QLatin1String("/dev/loop")))
             return {};
         const int fd = ::open(QFile::encodeName(dev).constData(), O_RDONLY | O_CLOEXEC);
-        runProgram(QStringLiteral("losetup"), {"-d", dev});
+        RunProgram(QStringLiteral("losetup"), {"-d", dev});
         if (fd < 0)
             return {};
         FFds << fd;
@@ -109,9 +109,9 @@ TLayout measureLayout()
     HostScratch scratch;
     const auto w = scratch.open();
     w->show();
-    auto *pages = hostPart<QTabWidget>(*w, "PageControl1");
-    auto *disks = hostPart(*w, "tsDisks");
-    auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
+    auto *pages = part<QTabWidget>(*w, "PageControl1");
+    auto *disks = part(*w, "tsDisks");
+    auto *tree = part<QTreeWidget>(*w, "tvDev");
     pages->setCurrentWidget(disks);
     auto *row = new QTreeWidgetItem(tree, QStringList{QStringLiteral("/dev/sdb")});
     QCoreApplication::processEvents();
@@ -134,14 +134,10 @@ private Q_SLOTS:
 
 void TestE2EHostsetDisks::partitionFormatMountUnmount()
 {
-    if (geteuid() != 0)
-        QSKIP("needs root: loop devices and a private mount namespace");
-    const QStringList missing = missingTools({"unshare", "nsenter", "losetup", "sfdisk", "mkfs.xfs", "mount", "umount",
-                                              "Xvfb", "xwininfo", "xdotool"});
-    if (!missing.isEmpty())
-        QSKIP(qPrintable(QStringLiteral("missing tools: ") + missing.join(QStringLiteral(", "))));
-    if (!canUnshareMounts())
-        QSKIP("no private mount namespace can be made here");
+    const QString unavailable = EndToEndUnavailable(
+        {"unshare", "nsenter", "losetup", "sfdisk", "mkfs.xfs", "mount", "umount", "Xvfb", "xdotool"});
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
     const QString vkhostset = QStringLiteral(TEST_BINARY_DIR "/hostset/vkhostset");
     QVERIFY2(QFileInfo(vkhostset).isExecutable(), qPrintable(vkhostset + " is not built"));
 
@@ -181,12 +177,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
 
     // Inside the namespace: /etc becomes an overlay whose upper layer holds
     // the fixtures, /dev a tmpfs with the basic nodes and the two disks.
-    const QByteArray setup = "#!/bin/sh\nW='" + QFile::encodeName(w) + "'\n"
-                             "mount -t tmpfs tmpfs \"$W/ns\" || exit 97\n"
-                             "mkdir -p \"$W/ns/etc.up\" \"$W/ns/etc.work\" || exit 97\n"
-                             "cp -a \"$W/fixture/etc/.\" \"$W/ns/etc.up/\" || exit 97\n"
-                             "mount -t overlay overlay -o \"lowerdir=/etc,upperdir=$W/ns/etc.up,workdir=$W/ns/etc.work\" /etc"
-                             " || exit 97\n"
+    const QByteArray setup = OverlayScriptHead(w) + "layer etc /etc\n"
                              "mount -t tmpfs -o mode=755 tmpfs /dev || exit 97\n"
                              "mknod -m 666 /dev/null c 1 3 && mknod -m 666 /dev/zero c 1 5 &&"
                              " mknod -m 666 /dev/full c 1 7 && mknod -m 666 /dev/random c 1 8 &&"
@@ -200,18 +191,20 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     writeFile(w + "/setup.sh", setup, true);
 
     const TLayout layout = measureLayout();
-    TE2EChildren children;
+    TXSession x;
     QString xError;
-    const QString display = children.startXvfb(&xError);
-    QVERIFY2(!display.isEmpty(), qPrintable(xError));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    QProcessEnvironment toolEnv = env;
+    QVERIFY2(x.start(xError), qPrintable(xError));
+    QProcessEnvironment toolEnv = x.env();
     toolEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     toolEnv.insert(QStringLiteral("PATH"), QStringLiteral("/tmp/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
     toolEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     toolEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/tmp/xdg"));
-    QProcess &tool = children.program;
+    QProcess tool;
+    DieWithParent(tool);
+    struct TStop {
+        QProcess &P;
+        ~TStop() { StopProcess(P); }
+    } stopTool{tool};
     tool.setProcessEnvironment(toolEnv);
     tool.setProcessChannelMode(QProcess::MergedChannels);
     tool.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
@@ -220,29 +213,28 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     const QString inside = QStringLiteral("/proc/%1/root").arg(pid);
     auto said = [&] { return QString::fromLocal8Bit(tool.readAll()); };
 
-    TWindow main;
-    QByteArray tree;
+    TXSession::TWindow main;
     QElapsedTimer clock;
     clock.start();
-    while (!findWindow(env, QString::fromUtf8("Velkora系统配置工具 - ") + QLatin1String(kTitle), main, &tree)) {
+    while (!x.findWindow(QString::fromUtf8("Velkora系统配置工具 - ") + QLatin1String(kTitle), main)) {
         if (tool.state() != QProcess::Running) {
             if (tool.exitCode() == 97)
                 QSKIP(qPrintable(QStringLiteral("the fixture mounts cannot be made here: ") + said()));
             QFAIL(qPrintable(QStringLiteral("vkhostset ended early: ") + said()));
         }
         if (clock.elapsed() > 30000)
-            QFAIL(qPrintable("no main window appeared; windows:\n" + tree + "\nvkhostset said:\n" + said()));
+            QFAIL(qPrintable(QStringLiteral("no main window appeared; vkhostset said:\n") + said()));
         QThread::msleep(200);
     }
 
-    auto pageClick = [&](int x, int y) { return click(env, main.x + layout.page.x() + x, main.y + layout.page.y() + y); };
+    auto pageClick = [&](int px, int py) { return x.click(main.X + layout.page.x() + px, main.Y + layout.page.y() + py); };
     // The window other than the main one that appears next.
-    auto waitDialog = [&](TWindow &dlg, int timeoutMs) {
+    auto waitDialog = [&](TXSession::TWindow &dlg, int timeoutMs) {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < timeoutMs) {
-            for (const TWindow &win : windowsOf(env, pid))
-                if (win.id != main.id) {
+            for (const TXSession::TWindow &win : x.windowsOf(pid))
+                if (win.Id != main.Id) {
                     dlg = win;
                     return true;
                 }
@@ -250,18 +242,18 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
         }
         return false;
     };
-    auto gone = [&](const TWindow &dlg) {
-        for (const TWindow &win : windowsOf(env, pid))
-            if (win.id == dlg.id)
+    auto gone = [&](const TXSession::TWindow &dlg) {
+        for (const TXSession::TWindow &win : x.windowsOf(pid))
+            if (win.Id == dlg.Id)
                 return false;
         return true;
     };
     // A question box: answered by its default button, Yes.
     auto answerYes = [&] {
-        TWindow dlg;
-        if (!waitDialog(dlg, 10000) || dlg.width == kCmdWidth)
+        TXSession::TWindow dlg;
+        if (!waitDialog(dlg, 10000) || dlg.Width == kCmdWidth)
             return false;
-        pressKeys(env, {"Return"}, dlg.id);
+        x.keys({"Return"}, dlg.Id);
         QElapsedTimer t;
         t.start();
         while (!gone(dlg) && t.elapsed() < 5000)
@@ -273,8 +265,8 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     // and again should a click go astray. A click before the end would be
     // taken by the disabled button.
     auto closeCommandWindow = [&] {
-        TWindow dlg;
-        if (!waitDialog(dlg, 10000) || dlg.width != kCmdWidth || dlg.height != kCmdHeight)
+        TXSession::TWindow dlg;
+        if (!waitDialog(dlg, 10000) || dlg.Width != kCmdWidth || dlg.Height != kCmdHeight)
             return false;
         QThread::msleep(1500);
         QElapsedTimer t;
@@ -284,7 +276,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
             QThread::msleep(100);
         while (!gone(dlg) && t.elapsed() < 120000) {
             QThread::msleep(500);
-            click(env, dlg.x + 547 + 37, dlg.y + 386 + 12);
+            x.click(dlg.X + 547 + 37, dlg.Y + 386 + 12);
             QThread::msleep(500);
         }
         return gone(dlg);
@@ -295,17 +287,17 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
         QStringList keys{"Home"};
         for (int i = 0; i < n; ++i)
             keys << QStringLiteral("Down");
-        return pressKeys(env, keys, main.id);
+        return x.keys(keys, main.Id);
     };
     const QString failInfo = QStringLiteral("\nvkhostset said:\n");
 
     // The disks tab, then the empty disk: a data partition over all of it.
-    QVERIFY(click(env, main.x + layout.disksTab.x(), main.y + layout.disksTab.y()));
+    QVERIFY(x.click(main.X + layout.disksTab.x(), main.Y + layout.disksTab.y()));
     QThread::msleep(300);
     QVERIFY(selectRow(0));
     QVERIFY(pageClick(106 + 37, 368 + 12));
     QThread::msleep(300);
-    QVERIFY(pressKeys(env, {"Down", "Return"}));
+    QVERIFY(x.keys({"Down", "Return"}));
     QVERIFY2(answerYes(), qPrintable(failInfo + said()));   // partitioning erases all data
     QVERIFY2(closeCommandWindow(), qPrintable(failInfo + said()));
     const QByteArray mbr = readAt(image, 0, 512);
@@ -327,11 +319,11 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     // tool goes on and records the mount and edits fstab all the same.
     QVERIFY(selectRow(1));
     QVERIFY(pageClick(286 + 37, 368 + 12));
-    TWindow input;
+    TXSession::TWindow input;
     QVERIFY2(waitDialog(input, 10000), qPrintable(failInfo + said()));
-    QVERIFY(pressKeys(env, {"ctrl+a"}, input.id));
-    QVERIFY(typeText(env, QString::fromLatin1(data)));
-    QVERIFY(pressKeys(env, {"Return"}));
+    QVERIFY(x.keys({"ctrl+a"}, input.Id));
+    QVERIFY(x.type(QString::fromLatin1(data)));
+    QVERIFY(x.keys({"Return"}));
     QVERIFY2(closeCommandWindow(), qPrintable(failInfo + said()));
     QVERIFY(!readFile(inside + "/proc/self/mounts").contains("/dev/sdb1"));
     QCOMPARE(readFile(inside + "/etc/velkora/mount.conf"),
@@ -343,7 +335,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
 
     // Mounted from outside the tool: a refresh shows it, and the tool unmounts it.
     int rc = -1;
-    runProgram(QStringLiteral("nsenter"),
+    RunProgram(QStringLiteral("nsenter"),
                {QStringLiteral("--mount=/proc/%1/ns/mnt").arg(pid), "mount", "-o", "noatime", "/dev/sdb1", QString::fromLatin1(data)},
                QProcessEnvironment::systemEnvironment(), &rc);
     QCOMPARE(rc, 0);
@@ -361,7 +353,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     QVERIFY(pageClick(428 + 12, 70 + 12));
     QVERIFY(pageClick(458 + 90, 170 + 10));   // the list opens on its first entry
     QThread::msleep(300);
-    QVERIFY(pressKeys(env, {"Return"}));
+    QVERIFY(x.keys({"Return"}));
     QThread::msleep(300);
     QVERIFY(pageClick(458 + 90, 256 + 12));
     QVERIFY2(closeCommandWindow(), qPrintable(failInfo + said()));

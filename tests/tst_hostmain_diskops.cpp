@@ -59,14 +59,14 @@ struct TDiskOps : HostScratch {
     void act(const TfmMain &w, const QString &dev, const char *control) const
     {
         selectNode(w, dev);
-        hostPart<QListWidget>(w, "lbDev")->addItem(QStringLiteral("sentinel"));
+        part<QListWidget>(w, "lbDev")->addItem(QStringLiteral("sentinel"));
         if (auto *action = w.findChild<QAction *>(QLatin1String(control)))
             action->trigger();
         else
-            hostPart<QAbstractButton>(w, control)->click();
+            part<QAbstractButton>(w, control)->click();
         QCoreApplication::processEvents();
     }
-    bool rebuilt(const TfmMain &w) const { return hostPart<QListWidget>(w, "lbDev")->count() == 0; }
+    bool rebuilt(const TfmMain &w) const { return part<QListWidget>(w, "lbDev")->count() == 0; }
 };
 
 } // namespace
@@ -180,20 +180,20 @@ private Q_SLOTS:
         if (!before.isEmpty())
             s.root.write(QStringLiteral("/etc/velkora/md.conf"), before);
         const auto w = s.open();
-        auto *create = hostPart(*w, "btnMdCreate");
-        hostPart<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(level);
-        hostPart<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
-        hostPart<QComboBox>(*w, "cmbMdList")->setCurrentIndex(array);
+        auto *create = part(*w, "btnMdCreate");
+        part<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(level);
+        part<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(array);
         QVERIFY(!create->isEnabled());
         for (const QString &m : members) {
             selectNode(*w, m);
             w->btnAddDevClick();
         }
         QVERIFY(create->isEnabled());
-        hostPart<QAbstractButton>(*w, "btnMdCreate")->click();
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
         QCOMPARE(s.commands(), QStringList{command + " 2>&1"});
         QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/md.conf")), after);
-        QCOMPARE(hostPart<QListWidget>(*w, "lbDev")->count(), 0);
+        QCOMPARE(part<QListWidget>(*w, "lbDev")->count(), 0);
         QVERIFY(!create->isEnabled());
     }
 
@@ -202,16 +202,16 @@ private Q_SLOTS:
         TDiskOps s;
         s.root.write(QStringLiteral("/etc/velkora/md.conf"), "md[0]=\"/dev/sda1\"\nmd[1]=\"/dev/sdb1\"\n");
         const auto w = s.open();
-        auto *list = hostPart<QListWidget>(*w, "lbDev");
-        hostPart<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        auto *list = part<QListWidget>(*w, "lbDev");
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
         selectNode(*w, QStringLiteral("/dev/sda"));
         w->tvDevDblClick();   // a disk with partitions is not added by a double click
         selectNode(*w, QStringLiteral("/dev/sdc"));
         w->tvDevDblClick();
-        QCOMPARE(hostListTexts(list), QStringList{"/dev/sdc"});
+        QCOMPARE(listTexts(list), QStringList{"/dev/sdc"});
         list->setCurrentRow(0);
         w->lbDevDblClick();
-        QVERIFY(list->count() == 0 && !hostPart(*w, "btnMdCreate")->isEnabled());
+        QVERIFY(list->count() == 0 && !part(*w, "btnMdCreate")->isEnabled());
 
         s.act(*w, QStringLiteral("/dev/md0"), "btnMdView");
         QVERIFY(!s.rebuilt(*w));
@@ -224,11 +224,11 @@ private Q_SLOTS:
 
         // A level the tool does not know runs nothing and writes nothing.
         s.runs.clear();
-        hostPart<QComboBox>(*w, "cmbRAIDLevel")->addItem(QStringLiteral("RAID 6"));
-        hostPart<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(3);
+        part<QComboBox>(*w, "cmbRAIDLevel")->addItem(QStringLiteral("RAID 6"));
+        part<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(3);
         selectNode(*w, QStringLiteral("/dev/sdc"));
         w->btnAddDevClick();
-        hostPart<QAbstractButton>(*w, "btnMdCreate")->click();
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
         QCOMPARE(s.dialogs.texts().last(), QStringLiteral("bad RAID level"));
         QVERIFY(s.runs.isEmpty() && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
     }
@@ -293,7 +293,7 @@ private Q_SLOTS:
         if (!mdconf.isEmpty())
             s.root.write(QStringLiteral("/etc/velkora/md.conf"), mdconf);
         const auto w = s.open();
-        hostPart<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
+        part<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
         s.act(*w, dev, "btnFormatDevice");
         QCOMPARE(s.dialogs.texts(), QStringList{QStringLiteral("格式化将清除所有的数据，确定要继续吗？")});
         QCOMPARE(s.commands(), QStringList{command + " 2>&1"});
@@ -305,7 +305,7 @@ private Q_SLOTS:
         TDiskOps s;
         const auto w = s.open();
         selectNode(*w, QStringLiteral("/dev/sda1"));
-        QVERIFY(!hostPart(*w, "btnFormatDevice")->isEnabled());
+        QVERIFY(!part(*w, "btnFormatDevice")->isEnabled());
         w->btnFormatDeviceClick();   // the button is off: a mounted node is refused all the same
         s.dialogs.answer(mrNo);
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnFormatDevice");
@@ -444,10 +444,10 @@ private Q_SLOTS:
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
         QVERIFY2(s.dialogs.texts().last().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(s.root.path(broken))),
                  qPrintable(s.dialogs.texts().last()));
-        hostPart<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
         selectNode(*w, QStringLiteral("/dev/sdc"));
         w->btnAddDevClick();
-        hostPart<QAbstractButton>(*w, "btnMdCreate")->click();
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
         for (const auto &f : files)
             if (where == QLatin1String("/etc/velkora") || f[0] == "/etc/fstab")
                 QCOMPARE(s.root.read(QString::fromLatin1(f[0])), f[1]);

@@ -70,7 +70,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(QStringLiteral("md/0"), s.root.path(QStringLiteral("/dev/md0"))));
         s.mtab("/dev/sda1 /boot ext4 rw 0 0\n/dev/md/0 /data xfs rw 0 0\n");
         const auto w = s.open();
-        auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
+        auto *tree = part<QTreeWidget>(*w, "tvDev");
         QCOMPARE(treeRows(tree), (QStringList{"/dev/md0|96 MB ||/data|xfs", "/dev/sda|64 MB ",
                                               "  /dev/sda1|32 MB | Linux|/boot|ext4", "  /dev/sda2|8 MB | Linux Swap",
                                               "/dev/sdb|64 MB "}));
@@ -89,11 +89,11 @@ private Q_SLOTS:
         }
 
         // A rebuild empties the member list, whatever array is chosen.
-        hostPart<QComboBox>(*w, "cmbMdList")->setCurrentIndex(2);
-        hostPart<QListWidget>(*w, "lbDev")->addItem(QStringLiteral("/dev/sdb"));
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(2);
+        part<QListWidget>(*w, "lbDev")->addItem(QStringLiteral("/dev/sdb"));
         w->btnDiskRefreshClick();
-        QCOMPARE(hostPart<QListWidget>(*w, "lbDev")->count(), 0);
-        QVERIFY(!hostPart(*w, "btnMdCreate")->isEnabled());
+        QCOMPARE(part<QListWidget>(*w, "lbDev")->count(), 0);
+        QVERIFY(!part(*w, "btnMdCreate")->isEnabled());
     }
 
     void enableRules_data()
@@ -124,10 +124,10 @@ private Q_SLOTS:
         const auto w = s.open();
         selectNode(*w, QStringLiteral("/dev/md0"));
         selectNode(*w, dev);
-        auto on = [&](const char *name) { return hostPart(*w, name)->isEnabled() ? '1' : '0'; };
+        auto on = [&](const char *name) { return part(*w, name)->isEnabled() ? '1' : '0'; };
         const QString got = QStringLiteral("%1 %2 %3 %4%5%6")
                                 .arg(on("btnDiskPart"))
-                                .arg(hostPart<QPushButton>(*w, "btnDiskPart")->text())
+                                .arg(part<QPushButton>(*w, "btnDiskPart")->text())
                                 .arg(on("btnMdView") == on("btnMdDelete") ? on("btnMdView") : '?')
                                 .arg(on("btnMount"))
                                 .arg(on("btnUmount"))
@@ -142,7 +142,7 @@ private Q_SLOTS:
                       "[General]\nLAN=EN\n[EN]\nfmMain.btnDiskPart=Partition\nGeneral.ParType=Type\n");
         writeDisks(s, {{QStringLiteral("sda"), 64LL << 20, {{0x83, 2048, 8192}}}});
         const auto w = s.open();
-        auto *button = hostPart<QPushButton>(*w, "btnDiskPart");
+        auto *button = part<QPushButton>(*w, "btnDiskPart");
         selectNode(*w, QStringLiteral("/dev/sda"));
         QCOMPARE(button->text(), QStringLiteral("Partition"));
         selectNode(*w, QStringLiteral("/dev/sda1"));

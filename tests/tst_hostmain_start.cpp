@@ -2,14 +2,12 @@
 // the module tree scan and the loading of modules.conf.
 #include "hostmain_fixture.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QHeaderView>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QToolButton>
 
 class TestHostMainStart : public QObject {
     Q_OBJECT
@@ -25,7 +23,7 @@ private Q_SLOTS:
         QCOMPARE(w->minimumSize(), QSize(650, 440));
         QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
 
-        auto *tabs = hostPart<QTabWidget>(*w, "PageControl1");
+        auto *tabs = part<QTabWidget>(*w, "PageControl1");
         QCOMPARE(tabs->count(), 2);
         QCOMPARE(tabs->widget(0)->objectName(), QStringLiteral("tsModules"));
         QCOMPARE(tabs->tabText(0), QStringLiteral("驱动程序"));
@@ -34,42 +32,153 @@ private Q_SLOTS:
         // Shown first: the drivers tab, whatever the definition says.
         QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsModules"));
 
-        const struct {
-            const char *name, *caption;
-            int x;
-            bool enabled, hidden;
-        } buttons[] = {{"btnModuleAdd", "添加", 16, true, false},     {"btnModuleEdit", "编辑", 106, false, false},
-                       {"btnModuleDel", "删除", 196, false, false},   {"btnModuleInsert", "加载", 286, false, false},
-                       {"btnModuleUp", "上移", 375, false, true},     {"btnModuleDown", "下移", 452, false, true}};
-        for (const auto &b : buttons) {
-            auto *button = hostPart<QPushButton>(*w, b.name);
-            QCOMPARE(button->text(), QString::fromUtf8(b.caption));
-            QCOMPARE(button->geometry(), QRect(b.x, 368, 75, 25));
-            QCOMPARE(button->isEnabled(), b.enabled);
-            QCOMPARE(button->isHidden(), b.hidden);
-        }
-        QCOMPARE(hostPart(*w, "lbModules")->geometry(), QRect(2, 2, 635, 345));
-        auto *menu = hostPart<QMenu>(*w, "pmAddModule");
-        QCOMPARE(menu->actions().size(), 2);
-        QCOMPARE(menu->actions().at(0)->objectName(), QStringLiteral("menuNIC"));
-        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("网卡"));
-        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("磁盘"));
+        QVERIFY(!part(*w, "btnModuleEdit")->isEnabled());
+        QVERIFY(part(*w, "btnModuleUp")->isHidden() && !part(*w, "btnModuleUp")->isEnabled());
+        QCOMPARE(part<QMenu>(*w, "pmAddModule")->actions().at(0)->objectName(), QStringLiteral("menuNIC"));
 
-        // The disks tab is laid out with the states it starts in.
-        for (const char *off : {"btnDiskPart", "btnMdCreate", "btnMdDelete", "btnMdView"})
-            QVERIFY2(!hostPart(*w, off)->isEnabled(), off);
-        for (const char *on : {"btnFormatDevice", "btnMount", "btnUmount", "btnDiskRefresh"})
-            QVERIFY2(hostPart(*w, on)->isEnabled(), on);
-        auto *tree = hostPart<QTreeWidget>(*w, "tvDev");
-        QCOMPARE(tree->columnCount(), 5);
-        QCOMPARE(tree->headerItem()->text(4), QStringLiteral("File System"));
-        QCOMPARE(tree->header()->sectionSize(1), 70);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbMdList")->count(), 16);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbMdList")->currentIndex(), -1);
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbRAIDLevel")->currentText(), QStringLiteral("RAID 0"));
-        QCOMPARE(hostPart<QComboBox>(*w, "cmbBlock")->currentText(), QStringLiteral("64k block"));
-        QCOMPARE(hostPart<QToolButton>(*w, "btnAddDev")->text(), QStringLiteral("->"));
-        QCOMPARE(hostPart<QMenu>(*w, "pmDiskPart")->actions().size(), 2);
+        // The list stretches with the window; the buttons keep to its bottom edge.
+        w->show();
+        const QRect list = part(*w, "lbModules")->geometry();
+        const QRect add = part(*w, "btnModuleAdd")->geometry();
+        const QRect tree = part(*w, "tvDev")->geometry();
+        QCOMPARE(tree, QRect(2, 2, 420, 355));
+        w->resize(800, 540);
+        QCOMPARE(part(*w, "lbModules")->geometry(), list.adjusted(0, 0, 150, 100));
+        QCOMPARE(part(*w, "btnModuleAdd")->geometry(), add.translated(0, 100));
+        tabs->setCurrentIndex(1);   // a page takes the new size once it is shown
+        const QRect page = tabs->widget(1)->rect();
+        const QRect grown = part(*w, "tvDev")->geometry();
+        QCOMPARE(grown.topLeft(), tree.topLeft());
+        QCOMPARE(QPoint(page.width() - grown.x() - grown.width(), page.height() - grown.y() - grown.height()),
+                 QPoint(642 - 422, 412 - 357));   // its distances to the page's edges
+        QCOMPARE(list.topLeft(), QPoint(2, 2));
+    }
+
+    // The window's caption and texts from the language file's keys.
+    void translation_data()
+    {
+        QTest::addColumn<QByteArray>("ini");   // empty: no language file
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("addCaption");
+        const QString title = QStringLiteral("Velkora系统配置工具 - Velkora System Configuration");
+        QTest::newRow("no file") << QByteArray() << title << "添加";
+        QTest::newRow("keys") << QByteArray("[EN]\nfmMain=Configuration\nfmMain.btnModuleAdd=Add\n")
+                              << "Configuration" << "Add";
+        QTest::newRow("caption key absent") << QByteArray("[EN]\nfmMain.btnModuleAdd=Add\n") << title << "Add";
+        QTest::newRow("caption key empty") << QByteArray("[EN]\nfmMain=\n") << title << "添加";
+    }
+    void translation()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, caption);
+        QFETCH(QString, addCaption);
+        qputenv("LC_ALL", "C");
+        HostScratch s;
+        if (!ini.isEmpty())
+            s.programFile("vkhostset.ini", ini);
+        const QByteArray before = s.root.read("/opt/vkhostset/vkhostset.ini");
+        const auto w = s.open();
+        QCOMPARE(w->windowTitle(), caption);
+        QCOMPARE(part<QPushButton>(*w, "btnModuleAdd")->text(), addCaption);
+        // The language file is only read.
+        QCOMPARE(s.root.read("/opt/vkhostset/vkhostset.ini"), before);
+    }
+
+    // /etc/velkora/ is made at start; a missing modules.conf stays missing.
+    void startUp()
+    {
+        HostScratch s;
+        QVERIFY(!s.root.exists("/etc/velkora"));
+        const auto w = s.open();
+        QVERIFY(QFileInfo(s.root.path("/etc/velkora")).isDir());
+        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
+        QCOMPARE(part<QListWidget>(*w, "lbModules")->count(), 0);
+        QVERIFY(w->NetModules.isEmpty() && w->ScsiModules.isEmpty());
+        QVERIFY(HostScratch::modulesDir().startsWith("/lib/modules/"));
+        QVERIFY(HostScratch::modulesDir().size() > 13);
+    }
+
+    // A step that fails ends the creation handler with its error shown; the
+    // window still opens, without the later steps.
+    void failingStep()
+    {
+        HostScratch s;
+        s.module("kernel/drivers/net/e1000.ko");
+        s.root.mkdir("/etc/velkora/modules.conf");
+        const auto w = s.open();
+        QCOMPARE(s.dialogs.texts(), QStringList{"Cannot open file \"" + s.root.path("/etc/velkora/modules.conf")
+                                                + "\". Is a directory"});
+        QCOMPARE(w->NetModules, QStringList{"e1000"});
+        QCOMPARE(part<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(), QStringLiteral("tsDisks"));
+    }
+
+    // modules.conf's lines as list entries: any line end, empty lines kept.
+    void loadModulesConf_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("LF") << QByteArray("e1000\nbnx2 debug=1\n") << QStringList{"e1000", "bnx2 debug=1"};
+        QTest::newRow("CRLF, no final end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
+        QTest::newRow("CR") << QByteArray("a\rb\r") << QStringList{"a", "b"};
+        QTest::newRow("empty lines") << QByteArray("\na\n\n\nb\n\n") << QStringList{"", "a", "", "", "b", ""};
+        QTest::newRow("LF CR is two ends") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
+        QTest::newRow("empty file") << QByteArray("") << QStringList{};
+        QTest::newRow("blanks kept") << QByteArray(" a \n\t\n") << QStringList{" a ", "\t"};
+    }
+    void loadModulesConf()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(QStringList, lines);
+        HostScratch s;
+        s.modulesConf(conf);
+        const auto w = s.open();
+        QCOMPARE(listTexts(part<QListWidget>(*w, "lbModules")), lines);
+        QCOMPARE(s.modulesConf(), conf);   // loading writes nothing
+    }
+
+    // The module names found under drivers/net: every non-directory name in
+    // the tree without its last extension, sorted, each once ignoring case.
+    // Links to directories are neither followed nor listed.
+    void scanModules_data()
+    {
+        QTest::addColumn<QStringList>("tree");   // "f:file", "l:link->target"
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("no directory") << QStringList{"f:../scsi/x.ko"} << QStringList{};
+        QTest::newRow("nested, found twice")
+            << QStringList{"f:e1000/e1000.ko", "f:e1000.ko", "f:a/b/c/deep.ko", "f:bnx2.o"}
+            << QStringList{"bnx2", "deep", "e1000"};
+        QTest::newRow("README, double extension, hidden")
+            << QStringList{"f:README", "f:foo.ko.gz", "f:.hidden.ko", "f:noext"}
+            << QStringList{".hidden", "foo.ko", "noext", "README"};
+        QTest::newRow("letter case") << QStringList{"f:E1000.ko", "f:x/e1000.ko", "f:Bnx2.ko"}
+                                     << QStringList{"Bnx2", "E1000"};
+        QTest::newRow("links") << QStringList{"f:real/tg3.ko", "l:loop->..", "l:again->real",
+                                              "l:alias.ko->real/tg3.ko", "l:dangling.ko->nowhere"}
+                               << QStringList{"alias", "dangling", "tg3"};
+    }
+    void scanModules()
+    {
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, names);
+        HostScratch s;
+        const QString net = s.root.path(HostScratch::modulesDir() + "/kernel/drivers/net/");
+        for (const QString &entry : tree) {
+            const QString path = net + entry.mid(2).section("->", 0, 0);
+            QDir().mkpath(QFileInfo(path).path());
+            if (entry.startsWith("f:"))
+                writeFile(path, {});
+            else
+                QVERIFY(QFile::link(entry.section("->", 1), path));
+        }
+        const auto w = s.open();
+        if (names.isEmpty() && tree.first().contains("scsi"))
+            QCOMPARE(w->ScsiModules, QStringList{"x"});
+        QStringList direct;
+        TfmMain::ScanModules(net.chopped(1), direct);   // the slash is added when missing
+        // Of names that differ in case only, the one met first stays.
+        const auto folded = [](QStringList l) { return QTest::currentDataTag() == QByteArray("letter case") ? l.join(',').toLower().split(',') : l; };
+        QCOMPARE(folded(w->NetModules), folded(names));
+        QCOMPARE(folded(direct), folded(names));
     }
 };
 

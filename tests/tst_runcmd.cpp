@@ -11,8 +11,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <unistd.h>
-
 namespace {
 const QString kRule = QString(64, QLatin1Char('-'));
 
@@ -130,7 +128,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("writable");
         QTest::newRow("written") << true;
-        QTest::newRow("directory without write permission") << false;
+        QTest::newRow("no such directory") << false;
     }
     void save()
     {
@@ -142,12 +140,9 @@ private Q_SLOTS:
         QApplication::setOverrideCursor(Qt::WaitCursor);
         w.Timer1Timer();
         const QString dir = s.root.path(QStringLiteral("/out"));
-        QDir().mkpath(dir);
+        if (writable)
+            QDir().mkpath(dir);
         const QString file = dir + QStringLiteral("/run.txt");
-        if (!writable && geteuid() == 0)
-            QSKIP("root writes anywhere");
-        if (!writable)
-            QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         s.dialogs.answer(mrOk, file);
         w.btnSave->click();
         QCOMPARE(s.dialogs.requests().first().Caption, QStringLiteral("Save As"));
@@ -158,8 +153,8 @@ private Q_SLOTS:
             QCOMPARE(f.readAll(), QByteArray(" a\n\nb\xc3\xa9\n\n" + kRule.toLatin1() + "\n  RESULT: 0\n"));
         } else {
             QCOMPARE(s.dialogs.requests().size(), 2);
-            QVERIFY(s.dialogs.texts().at(1).startsWith("Cannot create file \"" + file + "\". "));
-            QVERIFY(!QFile::exists(file));
+            QCOMPARE(s.dialogs.texts().at(1), "Cannot create file \"" + file + "\". No such file or directory");
+            QVERIFY(w.isVisible() || !w.Memo1->toPlainText().isEmpty());
         }
     }
 };

@@ -1,0 +1,99 @@
+// The configuration tool's command window under load, against floors
+// measured in the same run:
+//  - throughput: `seq 1 200000` through RunCommand to its status line, as
+//    lines per second, against the same output read by a bare popen/fgets
+//    loop with no window (target: at least 100,000 lines per second);
+//  - responsiveness: the longest time a 5 ms timer of the window's event loop
+//    went unserved while `sleep 3` runs silently, against the same timer on
+//    an idle event loop (target: no gap over 100 ms).
+#include "untRunCmd.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+constexpr int kLines = 200000;
+const QString kSeq = QStringLiteral("seq 1 %1").arg(kLines);
+
+// The bare pipe: the same command and pieces, no window.
+double floorLinesPerSecond()
+{
+    QElapsedTimer t;
+    t.start();
+    FILE *p = popen(kSeq.toLocal8Bit().constData(), "r");
+    if (!p)
+        qFatal("popen failed");
+    char buf[1025];
+    long lines = 0;
+    while (fgets(buf, sizeof buf, p))
+        ++lines;
+    pclose(p);
+    if (lines != kLines)
+        qFatal("the floor read %ld lines", lines);
+    return kLines / (t.nsecsElapsed() / 1e9);
+}
+
+double windowLinesPerSecond()
+{
+    QString output;
+    SetRunCommandHook([&](const QString &, const QString &Output) { output = Output; });
+    QElapsedTimer t;
+    t.start();
+    RunCommand(kSeq);
+    const double seconds = t.nsecsElapsed() / 1e9;
+    SetRunCommandHook(nullptr);
+    if (!output.endsWith(QStringLiteral("\n  RESULT: 0")) || output.count(QLatin1Char('\n')) != kLines + 2)
+        qFatal("the window did not show the whole output");
+    return kLines / seconds;
+}
+
+// The longest pause between ticks of a 5 ms timer while Body runs.
+template <class F>
+double longestGapMs(F Body)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start(5);
+    Body();
+    const qint64 now = clock.nsecsElapsed();
+    return std::max(longest, now - last) / 1e6;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    const double floorRate = floorLinesPerSecond();
+    const double rate = windowLinesPerSecond();
+    std::printf("throughput: window %.0f lines/s, bare pipe %.0f lines/s, pipe/window %.1f (target: window >= 100000 lines/s)\n",
+                rate, floorRate, floorRate / rate);
+
+    const double idleGap = longestGapMs([] {
+        QEventLoop idle;
+        QTimer::singleShot(3000, &idle, &QEventLoop::quit);
+        idle.exec();
+    });
+    SetRunCommandHook([](const QString &, const QString &) {});
+    const double gap = longestGapMs([] { RunCommand(QStringLiteral("sleep 3")); });
+    SetRunCommandHook(nullptr);
+    std::printf("responsiveness: longest gap %.1f ms during sleep 3, idle loop %.1f ms, ratio %.2f (target: gap <= 100 ms)\n",
+                gap, idleGap, gap / idleGap);
+    return rate >= 100000 && gap <= 100 ? EXIT_SUCCESS : EXIT_FAILURE;
+}

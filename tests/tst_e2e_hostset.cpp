@@ -1,0 +1,177 @@
+// The configuration tool as a user meets it: the real vkhostset on an X
+// server of its own, in a private mount namespace whose kernel module tree,
+// /etc and /proc/partitions are fixtures, so nothing on this machine
+// changes. A network driver is added through the chooser and loaded.
+#include "testutil.h"
+#include "testutil_x11.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <sys/utsname.h>
+
+namespace {
+const QString kTitle = QStringLiteral("Velkora系统配置工具 - Velkora System Configuration");
+
+// Window-relative click points, from the window definitions. The tab page
+// ends two pixels above the window's bottom edge; its buttons keep their
+// distance to that edge (the page is 412 high in the definition).
+constexpr int kPageBottom = 440 - 2;
+int pageButtonY(int y) { return kPageBottom - 412 + y + 12; }
+int pageButtonX(int x) { return 2 + x + 37; }
+constexpr int kFirstListRowY = 36;   // just below the tabs, on the first line of lbModules
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Polls until Ready or Ms pass.
+template <class F>
+bool waitFor(F Ready, int Ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!Ready()) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+} // namespace
+
+class TestE2EHostset : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void addAndLoadNetworkDriver();
+};
+
+void TestE2EHostset::addAndLoadNetworkDriver()
+{
+    const QString why = EndToEndUnavailable({"unshare", "Xvfb", "xdotool"});
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString vkhostset = QStringLiteral(TEST_BINARY_DIR "/hostset/vkhostset");
+    QVERIFY2(QFileInfo(vkhostset).isExecutable(), qPrintable(vkhostset + " is not built"));
+    const bool velkoraEtcExisted = QFileInfo::exists(QStringLiteral("/etc/velkora"));
+    utsname u{};
+    QVERIFY(uname(&u) == 0);
+    const QString release = QString::fromLocal8Bit(u.release);
+    const QString libDir = QFileInfo(QStringLiteral("/lib")).canonicalFilePath();
+    const bool modulesExisted = QFileInfo::exists(libDir + "/modules/" + release);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString w = work.path();
+    const QString calls = w + QStringLiteral("/calls");
+    const QString saved = w + QStringLiteral("/output.txt");
+
+    // The module tree of the running kernel, and a modprobe that records.
+    writeFile(w + "/fixture/lib/modules/" + release + "/kernel/drivers/net/e1000/e1000.ko", {});
+    writeFile(w + "/fixture/lib/modules/" + release + "/kernel/drivers/scsi/aacraid.ko", {});
+    writeFile(w + "/bin/modprobe",
+              "#!/bin/sh\necho \"$*\" >> '" + QFile::encodeName(calls) + "'\necho \"$1 loaded\"\n", true);
+    QDir().mkpath(w + "/fixture/etc");
+    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n");
+    QDir().mkpath(w + "/ns");
+    QDir().mkpath(w + "/xdg");
+    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeFile(w + "/setup.sh",
+              OverlayScriptHead(w) + "layer lib '" + QFile::encodeName(libDir) + "'\nlayer etc /etc\n"
+                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                  "exec '" + QFile::encodeName(vkhostset) + "'\n",
+              true);
+
+    TXSession x;
+    QString error;
+    QVERIFY2(x.start(error), qPrintable(error));
+    QProcess tool;
+    DieWithParent(tool);
+    QProcessEnvironment env = x.env();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
+    tool.setProcessEnvironment(env);
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
+    const auto stop = qScopeGuard([&] { StopProcess(tool); });
+    const auto said = [&] { return QString::fromLocal8Bit(tool.readAll()); };
+
+    TXSession::TWindow main;
+    QElapsedTimer clock;
+    clock.start();
+    while (!x.findWindow(kTitle, main)) {
+        if (tool.state() != QProcess::Running) {
+            if (tool.exitCode() == 97)
+                QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+            QFAIL(qPrintable("vkhostset ended early (" + QString::number(tool.exitCode()) + "): " + said()));
+        }
+        if (clock.elapsed() > 30000)
+            QFAIL(qPrintable("no window \"" + kTitle + "\" appeared; vkhostset said:\n" + said()));
+        QThread::msleep(200);
+    }
+    QCOMPARE(main.Width, 650);
+    QCOMPARE(main.Height, 440);
+    // The tool's files, as the tool sees them in its namespace.
+    const QString toolRoot = QStringLiteral("/proc/%1/root").arg(tool.processId());
+    const QString conf = toolRoot + QStringLiteral("/etc/velkora/modules.conf");
+
+    // Add, the network item of its menu, the driver's row, OK.
+    QThread::msleep(300);
+    QVERIFY(x.click(main.X + pageButtonX(16), main.Y + pageButtonY(368)));
+    QThread::msleep(300);
+    QVERIFY(x.keys({"Down", "Return"}));
+    TXSession::TWindow chooser;
+    QVERIFY2(x.waitWindow(QStringLiteral("选择驱动"), chooser, 10000), qPrintable(said()));
+    QVERIFY(x.click(chooser.X + 60, chooser.Y + 28));   // the first row, below the header
+    QThread::msleep(300);
+    QVERIFY(x.click(chooser.X + 418 + 37, chooser.Y + 416 + 12));
+    QVERIFY2(waitFor([&] { return readFile(conf) == "e1000\n"; }, 10000),
+             qPrintable("modules.conf holds: " + readFile(conf) + "\nvkhostset said:\n" + said()));
+
+    // The new line, then Load.
+    QThread::msleep(300);
+    QVERIFY(x.click(main.X + 40, main.Y + kFirstListRowY));
+    QThread::msleep(300);
+    QVERIFY(x.click(main.X + pageButtonX(286), main.Y + pageButtonY(368)));
+    QVERIFY2(waitFor([&] { return readFile(calls) == "e1000\n"; }, 10000),
+             qPrintable("modprobe recorded: " + readFile(calls) + "\nvkhostset said:\n" + said()));
+
+    // What the command window shows, through its Save button.
+    TXSession::TWindow run;
+    QVERIFY(x.waitWindow(QStringLiteral("运行命令... "), run, 10000));
+    // Save works once the command has ended.
+    TXSession::TWindow saveAs;
+    QVERIFY2(waitFor([&] {
+                 x.click(run.X + 459 + 37, run.Y + 386 + 12);
+                 return x.waitWindow(QStringLiteral("Save As"), saveAs, 1000);
+             }, 15000),
+             qPrintable(said()));
+    QThread::msleep(300);
+    QVERIFY(x.type(saved));
+    QVERIFY(x.keys({"Return"}));
+    QVERIFY2(waitFor([&] { return QFileInfo::exists(saved); }, 10000), qPrintable(said()));
+    QCOMPARE(readFile(saved), "e1000 loaded\n\n" + QByteArray(64, '-') + "\n  RESULT: 0\n");
+    QVERIFY(x.click(run.X + 547 + 37, run.Y + 386 + 12));
+    QVERIFY(waitFor([&] { TXSession::TWindow gone; return !x.findWindow(QStringLiteral("运行命令... "), gone); }, 10000));
+
+    QCOMPARE(readFile(calls), QByteArray("e1000\n"));
+    QCOMPARE(readFile(conf), QByteArray("e1000\n"));
+    QVERIFY(tool.state() == QProcess::Running);
+    StopProcess(tool);
+    // The fixtures lived in the namespace only.
+    QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/velkora")), velkoraEtcExisted);
+    QCOMPARE(QFileInfo::exists(libDir + "/modules/" + release), modulesExisted);
+}
+
+QTEST_GUILESS_MAIN(TestE2EHostset)
+#include "tst_e2e_hostset.moc"

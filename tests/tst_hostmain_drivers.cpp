@@ -1,0 +1,310 @@
+// The drivers tab and the driver chooser: adding, the duplicate rule,
+// editing, deleting, the file behind the list, modinfo.ini, and loading a
+// line with modprobe, hostile lines included.
+#include "hostmain_fixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+QListWidget *modules(const TfmMain &w) { return part<QListWidget>(w, "lbModules"); }
+
+void select(const TfmMain &w, int row)
+{
+    modules(w)->setCurrentRow(row);
+    QCoreApplication::processEvents();   // the list's click arrives from the event loop
+}
+
+bool enabled(const TfmMain &w, const char *name) { return part(w, name)->isEnabled(); }
+} // namespace
+
+class TestHostMainDrivers : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The chosen module is added as a last line unless a line starts with it.
+    void add_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QByteArray>("saved");   // empty: refused
+        QTest::newRow("no file") << QByteArray() << "e1000" << QByteArray("e1000\n");
+        QTest::newRow("appended") << QByteArray("bnx2\n") << "e1000" << QByteArray("bnx2\ne1000\n");
+        QTest::newRow("with parameters") << QByteArray("e1000 debug=1\n") << "e1000" << QByteArray();
+        QTest::newRow("leading blank") << QByteArray(" e1000\n") << "e1000" << QByteArray();
+        QTest::newRow("other case") << QByteArray("E1000\n") << "e1000" << QByteArray("E1000\ne1000\n");
+        QTest::newRow("longer name") << QByteArray("e1000e\n") << "e1000" << QByteArray("e1000e\ne1000\n");
+        QTest::newRow("CR, CRLF, empty lines, no final LF")
+            << QByteArray("a\rb\r\n\nc") << "e1000" << QByteArray("a\nb\n\nc\ne1000\n");
+    }
+    void add()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(QString, chosen);
+        QFETCH(QByteArray, saved);
+        HostScratch s;
+        s.module("kernel/drivers/net/e1000/e1000.ko");
+        s.module("kernel/drivers/net/bnx2.ko");
+        if (!conf.isEmpty())
+            s.modulesConf(conf);
+        const auto w = s.open();
+        select(*w, -1);
+        s.choose(chosen);
+        part<QAction>(*w, "menuNIC")->trigger();
+        if (saved.isEmpty()) {
+            QCOMPARE(s.dialogs.texts(), QStringList{"模块\"" + chosen + "\"已经存在"});
+            QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
+            QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes));
+            QCOMPARE(s.modulesConf(), conf);
+        } else {
+            QVERIFY(s.dialogs.requests().isEmpty());
+            QCOMPARE(s.modulesConf(), saved);
+            QCOMPARE(listTexts(modules(*w)).join('\n') + '\n', QString::fromUtf8(saved));
+        }
+        // Adding neither selects the line nor changes the buttons.
+        QCOMPARE(modules(*w)->currentRow(), -1);
+        QVERIFY(!enabled(*w, "btnModuleEdit"));
+    }
+
+    // Each menu item offers its own list; Cancel adds nothing. The chooser's
+    // texts come from the language file.
+    void chooserSources()
+    {
+        qputenv("LC_ALL", "C");
+        HostScratch s;
+        s.programFile("vkhostset.ini", "[EN]\nfmSelModule=Choose a driver\nfmSelModule.btnCancel=Close\n");
+        s.module("kernel/drivers/net/e1000.ko");
+        s.module("kernel/drivers/scsi/aacraid/aacraid.ko");
+        s.module("kernel/drivers/scsi/3w-9xxx.ko");
+        const auto w = s.open();
+        QStringList offered;
+        QString caption;
+        s.choose(QString(), [&](TfmSelModule *d) {
+            caption = d->windowTitle() + '|' + d->btnCancel->text();
+            for (int i = 0; i < d->lbModules->topLevelItemCount(); ++i)
+                offered << d->lbModules->topLevelItem(i)->text(0);
+        });
+        part<QAction>(*w, "menuDisk")->trigger();
+        QCOMPARE(offered, (QStringList{"3w-9xxx", "aacraid"}));
+        QCOMPARE(caption, QStringLiteral("Choose a driver|Close"));
+        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
+        offered.clear();
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(offered, QStringList{"e1000"});
+        QCOMPARE(modules(*w)->count(), 0);
+    }
+
+    // OK closes the chooser only with a row selected; a double click and
+    // Enter choose too.
+    void chooserOk_data()
+    {
+        QTest::addColumn<QStringList>("offered");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("okEnabled");
+        QTest::addColumn<QString>("added");
+        const QStringList two{"bnx2", "e1000"};
+        QTest::newRow("empty list, OK") << QStringList() << "ok" << false << QString();
+        QTest::newRow("nothing selected, OK") << two << "ok" << false << QString();
+        QTest::newRow("selected, OK") << two << "select ok" << true << "e1000";
+        QTest::newRow("selected, Cancel") << two << "select cancel" << true << QString();
+        QTest::newRow("double click") << two << "doubleclick" << true << "e1000";
+        QTest::newRow("Enter") << two << "select enter" << true << "e1000";
+    }
+    void chooserOk()
+    {
+        QFETCH(QStringList, offered);
+        QFETCH(QString, how);
+        QFETCH(bool, okEnabled);
+        QFETCH(QString, added);
+        HostScratch s;
+        const auto w = s.open();
+        w->NetModules = offered;
+        SetSelectModuleHook([&](TfmSelModule *d) {
+            QVERIFY(!d->btnOK->isEnabled());   // no row selected at first
+            QTreeWidgetItem *row = d->lbModules->topLevelItem(1);
+            if (how.contains("select") || how == "doubleclick")
+                d->lbModules->setCurrentItem(row);
+            QCOMPARE(d->btnOK->isEnabled(), okEnabled);
+            if (how.endsWith("ok"))
+                d->btnOK->click();
+            else if (how.endsWith("cancel"))
+                d->btnCancel->click();
+            else if (how == "doubleclick")
+                d->lbModulesDblClick();
+            else if (how.endsWith("enter")) {
+                d->show();
+                QTest::keyClick(d, Qt::Key_Return);
+            }
+        });
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(listTexts(modules(*w)), added.isEmpty() ? QStringList() : QStringList{added});
+    }
+
+    // A module's description: the first line whose name before "=" is the
+    // module's, letter case aside, blanks counting.
+    void modinfo_data()
+    {
+        QTest::addColumn<QByteArray>("ini");   // empty: no file
+        QTest::addColumn<QString>("description");
+        QTest::newRow("no file") << QByteArray() << QString();
+        QTest::newRow("exact") << QByteArray("e1000=Intel gigabit\n") << "Intel gigabit";
+        QTest::newRow("other case") << QByteArray("E1000=Intel gigabit\n") << "Intel gigabit";
+        QTest::newRow("blank before =") << QByteArray("e1000 =Intel\n") << QString();
+        QTest::newRow("no =") << QByteArray("e1000\n") << QString();
+        QTest::newRow("first line wins, sections ignored")
+            << QByteArray("[net]\r\ne1000e=other\r\ne1000=a=b \r\ne1000=second\r\n") << "a=b ";
+    }
+    void modinfo()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, description);
+        HostScratch s;
+        if (!ini.isEmpty())
+            s.programFile("modinfo.ini", ini);
+        const auto w = s.open();
+        w->NetModules = QStringList{"bnx2", "e1000"};
+        QStringList rows;
+        s.choose(QString(), [&](TfmSelModule *d) {
+            for (int i = 0; i < d->lbModules->topLevelItemCount(); ++i)
+                rows << d->lbModules->topLevelItem(i)->text(0) + '|' + d->lbModules->topLevelItem(i)->text(1);
+        });
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(rows, (QStringList{"bnx2|", "e1000|" + description}));
+    }
+
+    void edit_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("confirmed") << int(mrOk) << " e1000  debug=1 " << QByteArray("a\n e1000  debug=1 \n");
+        QTest::newRow("emptied") << int(mrOk) << QString() << QByteArray("a\n\n");
+        QTest::newRow("cancelled") << int(mrCancel) << "x" << QByteArray("a\ne1000\n");
+    }
+    void edit()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, saved);
+        HostScratch s;
+        s.modulesConf("a\ne1000\n");
+        const auto w = s.open();
+        // A double click on an empty place with nothing selected does nothing.
+        w->lbModulesDblClick();
+        QVERIFY(s.dialogs.requests().isEmpty());
+        select(*w, 1);
+        s.dialogs.answer(answer, typed);
+        w->lbModulesDblClick();
+        QCOMPARE(s.dialogs.requests().size(), 1);
+        const TDialogRequest &r = s.dialogs.requests().first();
+        QCOMPARE(r.kind, TDialogRequest::InputText);
+        QCOMPARE(r.Caption, QStringLiteral("编辑参数"));
+        QCOMPARE(r.Text, QStringLiteral("编辑模块\"e1000\"的参数"));
+        QCOMPARE(r.Value, QStringLiteral("e1000"));
+        QCOMPARE(s.modulesConf(), saved);
+    }
+
+    // Edit, Delete and Load follow the selection; no line is selected after
+    // a deletion.
+    void enableRules_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("last line deleted") << QByteArray("e1000\n") << 0 << int(mrYes) << QByteArray("");
+        QTest::newRow("middle line deleted") << QByteArray("a\nb\nc\n") << 1 << int(mrYes) << QByteArray("a\nc\n");
+        QTest::newRow("No") << QByteArray("a\nb\n") << 0 << int(mrNo) << QByteArray("a\nb\n");
+    }
+    void enableRules()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(int, row);
+        QFETCH(int, answer);
+        QFETCH(QByteArray, saved);
+        HostScratch s;
+        s.modulesConf(conf);
+        const auto w = s.open();
+        const char *const actions[] = {"btnModuleEdit", "btnModuleDel", "btnModuleInsert"};
+        for (const char *b : actions)
+            QVERIFY(!enabled(*w, b));
+        select(*w, row);
+        for (const char *b : actions)
+            QVERIFY(enabled(*w, b));
+        const QString line = modules(*w)->item(row)->text();
+        s.dialogs.answer(answer);
+        part<QPushButton>(*w, "btnModuleDel")->click();
+        QCOMPARE(s.dialogs.texts(), QStringList{"确实要删除模块\"" + line + "\"吗？"});
+        QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes | mbNo));
+        QCOMPARE(s.modulesConf(), saved);
+        QCoreApplication::processEvents();
+        for (const char *b : actions)
+            QCOMPARE(enabled(*w, b), answer == mrNo);
+    }
+
+    // A failed save reports the file's error and keeps the list's change.
+    void saveFails()
+    {
+        HostScratch s;
+        const auto w = s.open();
+        s.root.remove("/etc/velkora");
+        s.root.write("/etc/velkora", "not a directory\n");
+        s.choose("e1000");
+        w->NetModules = QStringList{"e1000"};
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(s.dialogs.texts(),
+                 QStringList{"Cannot create file \"" + s.root.path("/etc/velkora/modules.conf") + "\". Not a directory"});
+        QCOMPARE(listTexts(modules(*w)), QStringList{"e1000"});
+        QCOMPARE(s.root.read("/etc/velkora"), QByteArray("not a directory\n"));
+    }
+
+    // Load hands modprobe the line's words, each as one argument, and nothing
+    // in the line runs as shell code.
+    void load_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("args");   // each argument in brackets
+        QTest::newRow("module only") << "e1000" << "[e1000]";
+        QTest::newRow("parameters") << "e1000 debug=1" << "[e1000][debug=1]";
+        QTest::newRow("double quotes") << "foo opt=\"a b\"" << "[foo][opt=a b]";
+        QTest::newRow("single quotes, blanks") << "  foo  'x  y'z " << "[foo][x  yz]";
+        QTest::newRow("semicolon") << "e1000; touch PWNED" << "[e1000;][touch][PWNED]";
+        QTest::newRow("command substitution") << "e1000 $(touch PWNED)" << "[e1000][$(touch][PWNED)]";
+        QTest::newRow("backquotes") << "e1000 `touch PWNED`" << "[e1000][`touch][PWNED`]";
+        QTest::newRow("pipe") << "e1000|touch PWNED" << "[e1000|touch][PWNED]";
+        QTest::newRow("redirection") << "e1000 >PWNED" << "[e1000][>PWNED]";
+        QTest::newRow("newline") << "e1000\ntouch PWNED" << "[e1000][touch][PWNED]";
+        QTest::newRow("quote inside") << "e1000 o=\"it's\"" << "[e1000][o=it's]";
+    }
+    void load()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, args);
+        HostScratch s;
+        s.tools.addScript("modprobe", "for a; do printf '[%s]' \"$a\"; done >> '" + QFile::encodeName(s.tools.dir())
+                                          + "/modprobe.calls'\necho >> '" + QFile::encodeName(s.tools.dir())
+                                          + "/modprobe.calls'\necho loaded\n");
+        const auto w = s.open();
+        modules(*w)->addItem(line);
+        select(*w, 0);
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(s.root.root());
+        part<QPushButton>(*w, "btnModuleInsert")->click();
+        QDir::setCurrent(cwd);
+        QCOMPARE(s.tools.calls("modprobe"), QStringList{args});
+        QVERIFY(!s.root.exists("/PWNED"));
+        QCOMPARE(s.runs.size(), 1);
+        QVERIFY(s.runs[0].Command.startsWith("modprobe '"));
+        QVERIFY(s.runs[0].Command.endsWith("' 2>&1"));
+        QVERIFY(s.runs[0].Output.endsWith("loaded\n\n" + QString(64, '-') + "\n  RESULT: 0"));
+        // Loading changes neither the list nor the file.
+        QCOMPARE(listTexts(modules(*w)), QStringList{line});
+        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
+    }
+};
+
+QTEST_MAIN(TestHostMainDrivers)
+#include "tst_hostmain_drivers.moc"
