@@ -1,17 +1,6 @@
 #include "vkLineFile.h"
 
-#include "vkErrors.h"
-#include "vkFileUtils.h"
-
-#include <cerrno>
-#include <cstring>
-
 namespace {
-
-QString SystemErrorText(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 char FoldAscii(char c)
 {
@@ -29,40 +18,6 @@ bool SameNameAscii(const QByteArray &line, qsizetype nameLen, const QByteArray &
 }
 
 } // namespace
-
-TLines LoadLines(const QString &Path)
-{
-    QByteArray text;
-    if (!ReadWholeFile(Path, text)) {
-        const int err = errno;
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(Path, SystemErrorText(err)));
-    }
-    TLines lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c != '\n' && c != '\r')
-            continue;
-        lines << text.mid(start, i - start);
-        if (c == '\r' && i + 1 < text.size() && text.at(i + 1) == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines << text.mid(start);
-    return lines;
-}
-
-void SaveLines(const QString &Path, const TLines &Lines)
-{
-    QByteArray text;
-    for (const QByteArray &line : Lines)
-        text += line + '\n';
-    if (!ReplaceFileAtomically(Path, text)) {
-        const int err = errno;
-        throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2").arg(Path, SystemErrorText(err)));
-    }
-}
 
 int IndexOfName(const TLines &Lines, const QByteArray &Name)
 {

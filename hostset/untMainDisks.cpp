@@ -93,7 +93,7 @@ void ShowRefusal(const QString &Text) { MessageDlg(Text, TMsgDlgType::Error, mbY
 // The lines of a configuration file of the tool, none when it does not exist.
 TLines LoadIfExists(const QString &Path)
 {
-    return FileExists(Path) ? LoadLines(Path) : TLines();
+    return FileExists(Path) ? LoadLineBytes(Path) : TLines();
 }
 
 // Sets (or with an empty value deletes) one key of md.conf or mount.conf.
@@ -102,7 +102,7 @@ void StoreValue(const QString &File, const QByteArray &Key, const QByteArray &Va
     const QString path = SysPath(File);
     TLines lines = LoadIfExists(path);
     SetValue(lines, Key, Value);
-    SaveLines(path, lines);
+    SaveLineBytes(path, lines);
 }
 
 // The sfdisk script, made so that nothing planted at its name beforehand (a
@@ -489,7 +489,7 @@ void TfmMain::GetMdMembers(int &Members) const
     const QString path = SysPath(kMdConf);
     if (!ok || !FileExists(path))
         return;
-    const QByteArray value = ValueOf(LoadLines(path), "md[" + QByteArray::number(number) + ']');
+    const QByteArray value = ValueOf(LoadLineBytes(path), "md[" + QByteArray::number(number) + ']');
     if (value.isEmpty())
         return;
     // One line per blank-separated piece; a blank at the very end starts no line.
@@ -550,7 +550,7 @@ void TfmMain::btnMountClick()
     StoreValue(kMountConf, dev.toLocal8Bit(), (mountPoint + QStringLiteral(" xfs ") + kMountOptions).toLocal8Bit());
 
     const QString fstab = SysPath(kFstab);
-    TLines lines = LoadLines(fstab);
+    TLines lines = LoadLineBytes(fstab);
     for (int i = lines.size() - 1; i >= 0; --i) {
         QString rest = QString::fromLocal8Bit(lines[i]), token;
         CutToken(rest, QLatin1Char(' '), token);
@@ -562,7 +562,7 @@ void TfmMain::btnMountClick()
         if (token == mountPoint)
             lines.removeAt(i);
     }
-    SaveLines(fstab, lines);
+    SaveLineBytes(fstab, lines);
     RefreshDiskTree();
 }
 

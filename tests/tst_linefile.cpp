@@ -47,9 +47,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, after);
         ScratchRoot root;
         root.write(QStringLiteral("/etc/f"), before);
-        TLines lines = LoadLines(root.path(QStringLiteral("/etc/f")));
+        TLines lines = LoadLineBytes(root.path(QStringLiteral("/etc/f")));
         SetValue(lines, name, value);
-        SaveLines(root.path(QStringLiteral("/etc/f")), lines);
+        SaveLineBytes(root.path(QStringLiteral("/etc/f")), lines);
         QCOMPARE(root.read(QStringLiteral("/etc/f")), after);
         if (!value.isEmpty())
             QCOMPARE(ValueOf(lines, name.toUpper()), value);
@@ -59,7 +59,7 @@ private Q_SLOTS:
     {
         ScratchRoot root;
         try {
-            LoadLines(root.path(QStringLiteral("/etc/none")));
+            LoadLineBytes(root.path(QStringLiteral("/etc/none")));
             QFAIL("no error");
         } catch (const EFOpenError &e) {
             QCOMPARE(e.Message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
@@ -69,7 +69,7 @@ private Q_SLOTS:
             QSKIP("root writes into read-only directories");
         root.write(QStringLiteral("/etc/f"), "keep\n");
         QVERIFY(::chmod(QFile::encodeName(root.path(QStringLiteral("/etc"))).constData(), 0555) == 0);
-        QVERIFY_THROWS_EXCEPTION(EFCreateError, SaveLines(root.path(QStringLiteral("/etc/f")), {"new"}));
+        QVERIFY_THROWS_EXCEPTION(EFCreateError, SaveLineBytes(root.path(QStringLiteral("/etc/f")), {"new"}));
         QCOMPARE(root.read(QStringLiteral("/etc/f")), QByteArray("keep\n"));
         ::chmod(QFile::encodeName(root.path(QStringLiteral("/etc"))).constData(), 0755);
     }
