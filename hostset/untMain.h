@@ -90,6 +90,8 @@ public:
 
 private:
     QTreeWidgetItem *SelectedNode() const;
+    // A disk node: one partition of the type over it; a partition node: its new type.
+    void PartitionSelected(const QString &PartType);
     void ApplyMdCreateRule();
     // MtabLines indexed by device: each device's first line. Rebuilt when
     // MtabLines is no longer the list it was built from.
@@ -98,6 +100,7 @@ private:
     mutable QHash<QString, int> FMtabIndex;
     // While a rebuild looks its nodes up: the links directly in /dev, from
     // one listing, so that a device that is no link needs no call of its own.
+    void ListDevLinks();
     bool FDevLinksKnown = false;
     QSet<QString> FDevLinks;
 

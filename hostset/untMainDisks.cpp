@@ -19,12 +19,13 @@
 #include "vkSystem.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTreeWidget>
 
 #include <cerrno>
-#include <dirent.h>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,26 +223,25 @@ bool TfmMain::FindMount(const QString &Dev, QString &MountPoint, QString &FsType
     return true;
 }
 
+void TfmMain::ListDevLinks()
+{
+    FDevLinks.clear();
+    DIR *dir = ::opendir(SysPathBytes(QStringLiteral("/dev")).constData());
+    if (!dir)
+        return;
+    while (const dirent *e = ::readdir(dir))
+        if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN)
+            FDevLinks.insert(QStringLiteral("/dev/") + QString::fromLocal8Bit(e->d_name));
+    ::closedir(dir);
+    FDevLinksKnown = true;
+}
+
 void TfmMain::RefreshDiskTree()
 {
     SystemInfo->Refresh();
     ReadMtab();
-    struct TDevLinks {
-        TfmMain *W;
-        explicit TDevLinks(TfmMain *w) : W(w)
-        {
-            W->FDevLinks.clear();
-            DIR *dir = ::opendir(SysPathBytes(QStringLiteral("/dev")).constData());
-            if (!dir)
-                return;
-            while (const dirent *e = ::readdir(dir))
-                if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN)
-                    W->FDevLinks.insert(QStringLiteral("/dev/") + QString::fromLocal8Bit(e->d_name));
-            ::closedir(dir);
-            W->FDevLinksKnown = true;
-        }
-        ~TDevLinks() { W->FDevLinksKnown = false; }
-    } devLinks(this);
+    ListDevLinks();
+    const auto forgetLinks = qScopeGuard([this] { FDevLinksKnown = false; });
     QTreeWidget *tree = ui->tvDev;
     // Filled unsorted and sorted once at the end: one sort instead of one per row.
     tree->setUpdatesEnabled(false);
@@ -331,16 +331,19 @@ void TfmMain::btnDiskPartClick()
     ui->pmDiskPart->popup(ui->btnDiskPart->mapToGlobal(QPoint(0, ui->btnDiskPart->height())));
 }
 
-void TfmMain::miPartDataClick()
-{
-    if (const QTreeWidgetItem *node = SelectedNode())
-        Level(node) == 0 ? PartitionDisk(QStringLiteral("83")) : SetPartitionType(QStringLiteral("83"));
-}
+void TfmMain::miPartDataClick() { PartitionSelected(QStringLiteral("83")); }
 
-void TfmMain::miPartMdClick()
+void TfmMain::miPartMdClick() { PartitionSelected(QStringLiteral("fd")); }
+
+void TfmMain::PartitionSelected(const QString &PartType)
 {
-    if (const QTreeWidgetItem *node = SelectedNode())
-        Level(node) == 0 ? PartitionDisk(QStringLiteral("fd")) : SetPartitionType(QStringLiteral("fd"));
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    if (Level(node) == 0)
+        PartitionDisk(PartType);
+    else
+        SetPartitionType(PartType);
 }
 
 void TfmMain::PartitionDisk(const QString &PartType)
