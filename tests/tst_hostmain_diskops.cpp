@@ -319,8 +319,10 @@ private Q_SLOTS:
     {
         TDiskOps s;
         s.root.write(QStringLiteral("/etc/velkora/mount.conf"), "/dev/sda1=/a xfs " + kOpts + "\n/DEV/SDB1=/x xfs o\n");
-        s.root.write(QStringLiteral("/etc/fstab.real"), "# keep\n/dev/sdb1 /old xfs defaults 0 0\n/dev/sdc1 /data ext3 defaults 1 2\n"
-                                                        "/dev/sdb1\t/data\txfs\n#x /data\nUUID=1 / ext4 defaults 0 1\n");
+        // Lines it keeps come back byte for byte, whatever their encoding; CR LF ends become LF.
+        s.root.write(QStringLiteral("/etc/fstab.real"), "# caf\xe9 \xff\r\n/dev/sdb1 /old xfs defaults 0 0\n"
+                                                        "/dev/sdc1 /data ext3 defaults 1 2\n/dev/sdb1\t/data\txfs\n"
+                                                        "#x /data\nUUID=1 / ext4 defaults 0 1");
         QVERIFY(QFile::link(QStringLiteral("fstab.real"), s.root.path(QStringLiteral("/etc/fstab"))));
         const auto w = s.open();
         s.dialogs.answer(mrCancel);
@@ -336,7 +338,8 @@ private Q_SLOTS:
         QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")),
                  "/dev/sda1=/a xfs " + kOpts + "\n/dev/sdb1=/data xfs " + kOpts + "\n");
         QVERIFY(QFileInfo(s.root.path(QStringLiteral("/etc/fstab"))).isSymLink());
-        QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")), QByteArray("# keep\n/dev/sdb1\t/data\txfs\nUUID=1 / ext4 defaults 0 1\n"));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")),
+                 QByteArray("# caf\xe9 \xff\n/dev/sdb1\t/data\txfs\nUUID=1 / ext4 defaults 0 1\n"));
         QVERIFY(s.rebuilt(*w));
 
         s.mtab("/dev/sdb1 /data xfs rw 0 0\n");

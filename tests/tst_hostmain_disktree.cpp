@@ -134,20 +134,6 @@ private Q_SLOTS:
                                 .arg(on("btnFormatDevice"));
         QCOMPARE(got, states);
     }
-
-    void captionsFromTheLanguageFile()
-    {
-        HostScratch s;
-        s.programFile(QStringLiteral("vkhostset.ini"),
-                      "[General]\nLAN=EN\n[EN]\nfmMain.btnDiskPart=Partition\nGeneral.ParType=Type\n");
-        writeDisks(s, {{QStringLiteral("sda"), 64LL << 20, {{0x83, 2048, 8192}}}});
-        const auto w = s.open();
-        auto *button = part<QPushButton>(*w, "btnDiskPart");
-        selectNode(*w, QStringLiteral("/dev/sda"));
-        QCOMPARE(button->text(), QStringLiteral("Partition"));
-        selectNode(*w, QStringLiteral("/dev/sda1"));
-        QCOMPARE(button->text(), QStringLiteral("Type"));
-    }
 };
 
 QTEST_MAIN(TestHostMainDiskTree)
