@@ -1,6 +1,7 @@
 #pragma once
 // Small file primitives shared by the library's readers and writers.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -50,3 +51,9 @@ QStringList SplitTextLines(const QByteArray &text);
 // (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
 // <reason>" when that fails; the old file is then whole.
 void SaveTextLines(const QString &path, const QStringList &lines);
+// The same three as bytes, for files the tool edits but does not own
+// (/etc/fstab): what it does not change comes back exactly as it was,
+// whatever its encoding.
+QList<QByteArray> LoadLineBytes(const QString &path);
+QList<QByteArray> SplitLineBytes(const QByteArray &text);
+void SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
