@@ -106,22 +106,10 @@ int64_t CounterOf(const QString &Token)
 
 QByteArray ReadProcFile(const QString &Path)
 {
-    TFdCloser fd(::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        throw EInOutError(QStringLiteral("I/O error %1").arg(errno));
     QByteArray text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EInOutError(QStringLiteral("I/O error %1").arg(errno));
-        }
-        if (n == 0)
-            return text;
-        text.append(buf, n);
-    }
+    if (!ReadWholeFile(Path, text))
+        throw EInOutError(QStringLiteral("I/O error %1").arg(errno));
+    return text;
 }
 
 } // namespace

@@ -30,7 +30,8 @@ private:
 
 // Writes all of data, going on after short writes and interruptions.
 bool WriteAll(int fd, const QByteArray &data);
-// Appends the whole content of the file to data; false when it cannot be read.
+// Appends the whole content of the file to data; false when it cannot be
+// read, with errno telling why.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is
