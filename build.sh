@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 JOBS="${JOBS:-$(nproc)}"
 
 PACKAGES="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev
- xvfb xauth xterm fonts-wqy-microhei fonts-dejavu-core fdisk util-linux pciutils ethtool kmod iproute2
+ xvfb xauth xterm fonts-wqy-microhei fonts-dejavu-core fdisk util-linux xfsprogs pciutils ethtool kmod iproute2
  clang libclang-rt-14-dev locales x11-utils xdotool libx11-dev"
 
 install_packages() {

@@ -1,6 +1,7 @@
 // Times TDiskItems::Refresh over 256 disk images and prints it as a ratio to
 // a floor measured in the same run: for every table sector the refresh reads,
 // one open, one 512-byte pread and one close.
+#include "benchutil.h"
 #include "vkDskUtils.h"
 #include "vkPaths.h"
 
@@ -23,31 +24,6 @@ constexpr int kDisks = 256;
 constexpr int kRepetitions = 15;
 constexpr qint64 kImageBytes = 64LL << 20;
 
-QByteArray tableSector(const std::vector<std::pair<uint8_t, std::pair<uint32_t, uint32_t>>> &entries)
-{
-    QByteArray s(512, 0);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const int e = 446 + 16 * int(i);
-        s[e + 4] = char(entries[i].first);
-        for (int b = 0; b < 4; ++b) {
-            s[e + 8 + b] = char(entries[i].second.first >> (8 * b));
-            s[e + 12 + b] = char(entries[i].second.second >> (8 * b));
-        }
-    }
-    s[510] = char(0x55);
-    s[511] = char(0xAA);
-    return s;
-}
-
-QString diskName(int i)
-{
-    if (i < 26)
-        return QStringLiteral("sd") + QChar(u'a' + i);
-    if (i < 52)
-        return QStringLiteral("hd") + QChar(u'a' + i - 26);
-    return QStringLiteral("md%1").arg(i - 52);
-}
-
 struct Bench {
     QList<QByteArray> floorPaths;     // one per table sector read
     QList<qint64> floorOffsets;
@@ -59,7 +35,7 @@ Bench build(const QString &root)
     Bench b;
     QByteArray listing = "major minor  #blocks  name\n\n";
     for (int i = 0; i < kDisks; ++i) {
-        const QString name = diskName(i);
+        const QString name = bench::diskName(i);
         const QString path = root + QStringLiteral("/dev/") + name;
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || !f.resize(kImageBytes))
@@ -67,18 +43,18 @@ Bench build(const QString &root)
         std::vector<qint64> sectors{0};
         if (i % 4 == 3) {
             // Primary, then an extended partition with three logicals.
-            f.write(tableSector({{0x83, {2048, 8192}}, {0x05, {10240, 120832}}}));
+            f.write(bench::tableSector({{0x83, {2048, 8192}}, {0x05, {10240, 120832}}}));
             const uint32_t ebr[3] = {10240, 20480, 30720};
             for (int r = 0; r < 3; ++r) {
-                std::vector<std::pair<uint8_t, std::pair<uint32_t, uint32_t>>> e{{0x83, {2048, 8192}}};
+                bench::TTableEntries e{{0x83, {2048, 8192}}};
                 if (r < 2)
                     e.push_back({0x05, {ebr[r + 1] - ebr[0], 10240}});
                 f.seek(qint64(ebr[r]) * 512);
-                f.write(tableSector(e));
+                f.write(bench::tableSector(e));
                 sectors.push_back(ebr[r]);
             }
         } else {
-            f.write(tableSector({{0x83, {2048, 65536}}, {0x82, {67584, 8192}}, {0xfd, {75776, 20480}}}));
+            f.write(bench::tableSector({{0x83, {2048, 65536}}, {0x82, {67584, 8192}}, {0xfd, {75776, 20480}}}));
         }
         const QByteArray enc = QFile::encodeName(path);
         for (qint64 s : sectors) {
@@ -95,21 +71,6 @@ Bench build(const QString &root)
     return b;
 }
 
-double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-template <typename F>
-std::vector<double> timeRuns(F &&f)
-{
-    std::vector<double> t;
-    for (int r = 0; r < kRepetitions; ++r) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        t.push_back(seconds(std::chrono::steady_clock::now() - start));
-    }
-    std::sort(t.begin(), t.end());
-    return t;
-}
-
 } // namespace
 
 int main()
@@ -124,7 +85,7 @@ int main()
 
     TDiskItems disks;
     int partitions = 0;
-    const auto refresh = timeRuns([&] {
+    const auto refresh = bench::timeRuns(kRepetitions, [&] {
         disks.Refresh();
         partitions = 0;
         for (int i = 0; i < disks.Count(); ++i)
@@ -134,7 +95,7 @@ int main()
         qFatal("listed %d disks, expected %d", disks.Count(), kDisks);
 
     long checksum = 0;
-    const auto floor = timeRuns([&] {
+    const auto floor = bench::timeRuns(kRepetitions, [&] {
         char buf[512];
         for (int i = 0; i < b.floorPaths.size(); ++i) {
             const int fd = ::open(b.floorPaths[i].constData(), O_RDONLY | O_CLOEXEC);

@@ -188,6 +188,8 @@ TfmConMain::TfmConMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmConMain)
 
 TfmConMain::~TfmConMain()
 {
+    // The monitor lasts as long as the console, which ends with this window.
+    DestroyNicMonitor();
     if (fmConMain == this)
         fmConMain = nullptr;
     delete ui;
@@ -222,6 +224,8 @@ void TfmConMain::ConnectHandlers()
     click(ui->btnKillFyqMan, &TfmConMain::btnKillFyqManClick);
     click(ui->btnKillFyq5BootMgr, &TfmConMain::btnKillFyq5BootMgrClick);
     click(ui->btnKillFyq5IoMgr, &TfmConMain::btnKillFyq5IoMgrClick);
+
+    ConnectSystemPages();
 }
 
 // ---- start-up and navigation --------------------------------------------------

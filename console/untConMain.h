@@ -84,15 +84,30 @@ public:
     void btnKillFyq5BootMgrClick();
     void btnKillFyq5IoMgrClick();
 
+    // ---- traffic monitor, install, remote debug and system pages
+    void btnNicMonClick();
+    void SpeedButton1Click();
+    void Edit3Change();
+    void btnInstClick();
+    void btnRdebugClick();
+    void chgAmdinPassClick();
+    void chgRemotePassClick();
+    void btnShutDownClick();
+    void btnRebootClick();
+
 protected:
     void closeEvent(QCloseEvent *Event) override;
     void keyPressEvent(QKeyEvent *Event) override;
 
 private:
     void ConnectHandlers();
+    void ConnectSystemPages();
 
     std::unique_ptr<TNICs> FNICs;
 };
 
 // The one main window of the console.
 extern TfmConMain *fmConMain;
+
+// Ends the traffic monitor, when there is one (with the console's main window).
+void DestroyNicMonitor();

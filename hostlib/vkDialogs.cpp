@@ -70,6 +70,24 @@ void ShowErrorMessage(const QString &Text, QWidget *Parent)
     MessageDlg(Text, TMsgDlgType::Error, mbOK, Parent);
 }
 
+void OpenErrorMessage(const QString &Text, QWidget *Parent, std::function<void()> Closed)
+{
+    if (g_responder) {
+        MessageDlg(Text, TMsgDlgType::Error, mbOK, Parent);
+        if (Closed)
+            Closed();
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Critical, AppTitle(), Text, QMessageBox::Ok, Parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QDialog::finished, box, [Closed = std::move(Closed)](int) {
+        if (Closed)
+            Closed();
+    });
+    box->show();
+}
+
 static QString FileDialog(TDialogRequest::Kind kind, const QString &Title, const QString &InitialDir,
                           const QString &Filter, QWidget *Parent)
 {

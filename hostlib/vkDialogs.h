@@ -42,6 +42,11 @@ QString AppTitle();
 int MessageDlg(const QString &Text, TMsgDlgType Type, unsigned Buttons, QWidget *Parent = nullptr);
 // The error box of the default error handler: error icon, one OK button.
 void ShowErrorMessage(const QString &Text, QWidget *Parent = nullptr);
+// The same error box, opened without waiting for it: it stays modal to the
+// application, and Closed runs once it has been answered. For errors of work
+// that runs on its own (a timer), which must not hold its caller in a nested
+// event loop. With a responder set, the responder answers and Closed runs at once.
+void OpenErrorMessage(const QString &Text, QWidget *Parent, std::function<void()> Closed);
 // File dialogs; the empty text on cancel.
 QString OpenFileDialog(const QString &Title, const QString &InitialDir, const QString &Filter,
                        QWidget *Parent = nullptr);

@@ -133,27 +133,26 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
     return true;
 }
 
-QStringList SplitTextLines(const QByteArray &text)
+QList<QByteArray> SplitLineBytes(const QByteArray &text)
 {
-    QStringList lines;
-    QStringDecoder decode(QStringDecoder::System);
+    QList<QByteArray> lines;
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const char c = text.at(i);
         if (c != '\n' && c != '\r')
             continue;
-        lines << decode(QByteArrayView(text.constData() + start, i - start));
+        lines << text.mid(start, i - start);
         if (c == '\r' && i + 1 < n && text.at(i + 1) == '\n')
             ++i;
         start = i + 1;
     }
     if (start < n)
-        lines << decode(QByteArrayView(text.constData() + start, n - start));
+        lines << text.mid(start);
     return lines;
 }
 
-QStringList LoadTextLines(const QString &path)
+QList<QByteArray> LoadLineBytes(const QString &path)
 {
     QByteArray text;
     if (!ReadWholeFile(path, text)) {
@@ -161,15 +160,14 @@ QStringList LoadTextLines(const QString &path)
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
                               .arg(path, QString::fromLocal8Bit(std::strerror(err))));
     }
-    return SplitTextLines(text);
+    return SplitLineBytes(text);
 }
 
-void SaveTextLines(const QString &path, const QStringList &lines)
+void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
 {
-    QStringEncoder encode(QStringEncoder::System);
     QByteArray text;
-    for (const QString &line : lines) {
-        text += encode(line);
+    for (const QByteArray &line : lines) {
+        text += line;
         text += '\n';
     }
     errno = 0;
@@ -178,4 +176,28 @@ void SaveTextLines(const QString &path, const QStringList &lines)
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
                                 .arg(path, QString::fromLocal8Bit(std::strerror(err))));
     }
+}
+
+namespace {
+QStringList DecodeLines(const QList<QByteArray> &bytes)
+{
+    QStringList lines;
+    QStringDecoder decode(QStringDecoder::System);
+    for (const QByteArray &line : bytes)
+        lines << decode(line);
+    return lines;
+}
+} // namespace
+
+QStringList SplitTextLines(const QByteArray &text) { return DecodeLines(SplitLineBytes(text)); }
+
+QStringList LoadTextLines(const QString &path) { return DecodeLines(LoadLineBytes(path)); }
+
+void SaveTextLines(const QString &path, const QStringList &lines)
+{
+    QStringEncoder encode(QStringEncoder::System);
+    QList<QByteArray> bytes;
+    for (const QString &line : lines)
+        bytes << encode(line);
+    SaveLineBytes(path, bytes);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Small file primitives shared by the library's readers and writers.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -30,7 +31,8 @@ private:
 
 // Writes all of data, going on after short writes and interruptions.
 bool WriteAll(int fd, const QByteArray &data);
-// Appends the whole content of the file to data; false when it cannot be read.
+// Appends the whole content of the file to data; false when it cannot be
+// read, with errno telling why.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is
@@ -51,6 +53,12 @@ QStringList SplitTextLines(const QByteArray &text);
 // (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
 // <reason>" when that fails; the old file is then whole.
 void SaveTextLines(const QString &path, const QStringList &lines);
+// The same three as bytes, for files the tool edits but does not own
+// (/etc/fstab): what it does not change comes back exactly as it was,
+// whatever its encoding.
+QList<QByteArray> LoadLineBytes(const QString &path);
+QList<QByteArray> SplitLineBytes(const QByteArray &text);
+void SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
 
 // --- test seam ---------------------------------------------------------------
 // Replaces fsync(2) for the primitives above (the new file's data before it

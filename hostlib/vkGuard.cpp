@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -95,17 +96,36 @@ void InstallShellIdleHook()
         });
 }
 
-void RunGuarded(QWidget *Parent, const std::function<void()> &Body)
+namespace {
+// Runs Body; the message of what it raised, or nothing.
+std::optional<QString> ErrorOf(const std::function<void()> &Body)
 {
     try {
         Body();
     } catch (const Exception &e) {
-        ShowErrorMessage(e.Message(), Parent);
+        return e.Message();
     } catch (const std::exception &e) {
-        ShowErrorMessage(QString::fromLocal8Bit(e.what()), Parent);
+        return QString::fromLocal8Bit(e.what());
     } catch (...) {
-        ShowErrorMessage(QStringLiteral("Unknown error"), Parent);
+        return QStringLiteral("Unknown error");
     }
+    return std::nullopt;
+}
+} // namespace
+
+void RunGuarded(QWidget *Parent, const std::function<void()> &Body)
+{
+    if (const auto error = ErrorOf(Body))
+        ShowErrorMessage(*error, Parent);
+}
+
+bool RunGuardedOpen(QWidget *Parent, const std::function<void()> &Body, std::function<void()> Answered)
+{
+    const auto error = ErrorOf(Body);
+    if (!error)
+        return true;
+    OpenErrorMessage(*error, Parent, std::move(Answered));
+    return false;
 }
 
 TGuardedApplication::TGuardedApplication(int &argc, char **argv) : QApplication(argc, argv)

@@ -17,6 +17,12 @@ auto Guard(W *Window, R (W::*Handler)())
     return [Window, Handler](auto &&...) { RunGuarded(Window, [&] { (Window->*Handler)(); }); };
 }
 
+// For work that runs on its own, a timer tick say: an exception the body
+// raises opens the same error box without waiting for it (no nested event
+// loop, so the tick's caller, a command wait for one, goes on), and Answered
+// runs once the box has been closed. True when the body raised nothing.
+bool RunGuardedOpen(QWidget *Parent, const std::function<void()> &Body, std::function<void()> Answered);
+
 // While a shell command is waited for (RunShell), the application keeps
 // repainting and running its timers but takes no user input: input that
 // arrives meanwhile is held and handed on once the command has ended.

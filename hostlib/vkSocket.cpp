@@ -26,13 +26,6 @@ namespace {
 
 TNicIoctl g_ioctl;   // empty: the real ioctl(2)
 
-int nicIoctl(int fd, unsigned long request, void *arg)
-{
-    if (g_ioctl)
-        return g_ioctl(fd, request, arg);
-    return ::ioctl(fd, request, arg);
-}
-
 ushort foldAscii(ushort c)
 {
     return (c >= 'a' && c <= 'z') ? ushort(c - 'a' + 'A') : c;
@@ -111,7 +104,7 @@ bool enumerateInterfaces(int sock, std::vector<ifreq> &records, int &err)
         ifconf ifc{};
         ifc.ifc_len = int(capacity * sizeof(ifreq));
         ifc.ifc_req = buf.data();
-        if (nicIoctl(sock, SIOCGIFCONF, &ifc) < 0) {
+        if (NicIoctl(sock, SIOCGIFCONF, &ifc) < 0) {
             err = errno;
             return false;
         }
@@ -145,14 +138,14 @@ void readInterfaceDetails(int sock, const char (&name)[IFNAMSIZ], TNIC &nic)
     };
 
     prepare();
-    if (nicIoctl(sock, SIOCGIFNETMASK, &req) < 0) {
+    if (NicIoctl(sock, SIOCGIFNETMASK, &req) < 0) {
         LogFmt(QStringLiteral("RTL"), 10301, "3: %d", errno);
         return;
     }
     nic.Mask = ipv4Of(req.ifr_netmask);
 
     prepare();
-    if (nicIoctl(sock, SIOCGIFFLAGS, &req) < 0) {
+    if (NicIoctl(sock, SIOCGIFFLAGS, &req) < 0) {
         LogFmt(QStringLiteral("RTL"), 10301, "4: %d", errno);
         return;
     }
@@ -164,14 +157,14 @@ void readInterfaceDetails(int sock, const char (&name)[IFNAMSIZ], TNIC &nic)
     nic.IsSlave = flags & IFF_SLAVE;
 
     prepare();
-    if (nicIoctl(sock, SIOCGIFINDEX, &req) < 0) {
+    if (NicIoctl(sock, SIOCGIFINDEX, &req) < 0) {
         LogFmt(QStringLiteral("RTL"), 10301, "5: %d", errno);
         return;
     }
     nic.IfIndex = req.ifr_ifindex;
 
     prepare();
-    if (nicIoctl(sock, SIOCGIFHWADDR, &req) < 0) {
+    if (NicIoctl(sock, SIOCGIFHWADDR, &req) < 0) {
         LogFmt(QStringLiteral("RTL"), 10301, "6: %d", errno);
         return;
     }
@@ -179,6 +172,13 @@ void readInterfaceDetails(int sock, const char (&name)[IFNAMSIZ], TNIC &nic)
 }
 
 } // namespace
+
+int NicIoctl(int Fd, unsigned long Request, void *Arg)
+{
+    if (g_ioctl)
+        return g_ioctl(Fd, Request, Arg);
+    return ::ioctl(Fd, Request, Arg);
+}
 
 void SetNicIoctlForTesting(TNicIoctl Fn)
 {

@@ -64,8 +64,13 @@ bool ReadBondConfig(TBondInfo &Info);
 bool WriteBondConfig(const TBondInfo &Info);
 QString GetLocalHostName();
 
+// An interface request (SIOCGIF...) to the kernel: ioctl(2), or the stand-in
+// kernel that a test has set.
+int NicIoctl(int Fd, unsigned long Request, void *Arg);
+
 // --- test seam ---------------------------------------------------------------
-// Replaces ioctl(2) for the interface requests of TNICs::Refresh (a stand-in
-// kernel); an empty function restores the real call.
+// Replaces ioctl(2) for the interface requests (TNICs::Refresh, the traffic
+// monitor's flag query: a stand-in kernel); an empty function restores the
+// real call.
 using TNicIoctl = std::function<int(int Fd, unsigned long Request, void *Arg)>;
 void SetNicIoctlForTesting(TNicIoctl Fn);

@@ -2,6 +2,8 @@
 // The configuration tool's main window: the drivers tab (the boot-time
 // driver list in /etc/velkora/modules.conf) and the disks tab (disk tree,
 // partitioning, software arrays, XFS format and mounts).
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -53,10 +55,14 @@ public:
     // Defined in untMainDisks.cpp, together with ConnectDisksTab, which wires
     // the tab's signals and is called once by the constructor.
     void ConnectDisksTab();
-    // Mount table and disk tree
+    // Mount table and disk tree. A node's text is its device path; a node is
+    // mounted when it has more than two sub-items (columns after the first).
     void ReadMtab();
+    // The first line of MtabLines whose device is Dev, else the first whose
+    // device is the target of Dev when Dev is a symbolic link (one level).
     bool FindMount(const QString &Dev, QString &MountPoint, QString &FsType) const;
     void RefreshDiskTree();
+    // Raises "Internal Error: D001" for a node below the partition level.
     bool DiskHasMountedPart(const QTreeWidgetItem *Node) const;
     void tvDevChange();
     void btnDiskRefreshClick();
@@ -81,6 +87,24 @@ public:
     void btnFormatDeviceClick();
     void btnMountClick();
     void btnUmountClick();
+
+private:
+    QTreeWidgetItem *SelectedNode() const;
+    // A disk node: one partition of the type over it; a partition node: its new type.
+    void PartitionSelected(const QString &PartType);
+    void ApplyMdCreateRule();
+    // MtabLines indexed by device: each device's first line. Rebuilt when
+    // MtabLines is no longer the list it was built from.
+    int MtabLineOf(const QString &Dev) const;
+    mutable QStringList FMtabIndexed;
+    mutable QHash<QString, int> FMtabIndex;
+    // While a rebuild looks its nodes up: the links directly in /dev, from
+    // one listing, so that a device that is no link needs no call of its own.
+    void ListDevLinks();
+    bool FDevLinksKnown = false;
+    QSet<QString> FDevLinks;
+
+public:
     // ==== end of disks tab ===================================================
 
 private:

@@ -4,16 +4,132 @@
 #include "ui_untMain.h"
 
 #include "untRunCmd.h"
+#include "vkClasses.h"
 #include "vkCmdUtils.h"
+#include "vkDialogs.h"
 #include "vkDskUtils.h"
+#include "vkErrors.h"
+#include "vkFileUtils.h"
+#include "vkFormUtils.h"
 #include "vkGuard.h"
+#include "vkLangUtils.h"
+#include "vkLineFile.h"
 #include "vkPaths.h"
+#include "vkSysUtils.h"
 #include "vkSystem.h"
 
+#include <QFile>
+#include <QScopeGuard>
 #include <QTreeWidget>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kMdConf = QStringLiteral("/etc/velkora/md.conf");
+const QString kMountConf = QStringLiteral("/etc/velkora/mount.conf");
+const QString kFstab = QStringLiteral("/etc/fstab");
+const QString kReleaseFile = QStringLiteral("/etc/orvix/version");
+const QString kPartTable = QStringLiteral("/tmp/parttable");
+const QString kMountOptions = QStringLiteral("noatime,nobarrier,logbufs=8,logbsize=256k");
+
+// What a partition node carries of its partition, so that nothing in the
+// tree points into the system object, which every refresh rebuilds.
+constexpr int kPartNumberRole = Qt::UserRole;
+constexpr int kPartTypeRole = Qt::UserRole + 1;
+
+int Level(const QTreeWidgetItem *Node)
+{
+    int level = 0;
+    for (const QTreeWidgetItem *p = Node->parent(); p; p = p->parent())
+        ++level;
+    return level;
+}
+
+int SubItemCount(const QTreeWidgetItem *Node) { return Node->columnCount() - 1; }
+bool IsMounted(const QTreeWidgetItem *Node) { return SubItemCount(Node) > 2; }
+bool NamesArray(const QString &Text) { return Text.contains(QLatin1String("md")); }
+bool IsArrayNode(const QTreeWidgetItem *Node) { return Level(Node) == 0 && NamesArray(Node->text(0)); }
+// An array device or a partition of one: nothing to partition or to add as a member.
+bool OnArray(const QTreeWidgetItem *Node)
+{
+    return Level(Node) == 0 ? NamesArray(Node->text(0)) : NamesArray(Node->parent()->text(0));
+}
+
+// The first blank-separated field of a mount-table line, as CutToken with a
+// blank cuts it, without copying the rest of the line.
+QStringView FirstToken(QStringView Line)
+{
+    qsizetype start = 0;
+    while (start < Line.size() && Line[start] == QLatin1Char(' '))
+        ++start;
+    const qsizetype end = Line.indexOf(QLatin1Char(' '), start);
+    return Line.mid(start, end < 0 ? -1 : end - start);
+}
+
+// The array number of a device name: what follows "/dev/md", at most three characters.
+QString ArrayNumber(const QString &Dev) { return Dev.mid(7, 3); }
+QByteArray ArrayKey(const QString &Dev) { return "md[" + ArrayNumber(Dev).toLocal8Bit() + ']'; }
+
+// Stripe unit (and array chunk) in KiB from the block chooser.
+int StripeUnitKiB(int Index)
+{
+    static const int units[] = {16, 32, 64, 128};
+    return Index >= 0 && Index < 4 ? units[Index] : 64;
+}
+
+bool AskYes(const QString &Text)
+{
+    return MessageDlg(Text, TMsgDlgType::Warning, mbYes | mbNo) == mrYes;
+}
+
+void ShowRefusal(const QString &Text) { MessageDlg(Text, TMsgDlgType::Error, mbYes); }
+
+// The lines of a configuration file of the tool, none when it does not exist.
+TLines LoadIfExists(const QString &Path)
+{
+    return FileExists(Path) ? LoadLineBytes(Path) : TLines();
+}
+
+// Sets (or with an empty value deletes) one key of md.conf or mount.conf.
+void StoreValue(const QString &File, const QByteArray &Key, const QByteArray &Value)
+{
+    const QString path = SysPath(File);
+    TLines lines = LoadIfExists(path);
+    SetValue(lines, Key, Value);
+    SaveLineBytes(path, lines);
+}
+
+// The sfdisk script, made so that nothing planted at its name beforehand (a
+// link to some other file, a file of another owner) is followed or reused:
+// whatever is there is removed, and the new file must be created afresh.
+void WritePartTable(const QString &PartType)
+{
+    const QString path = SysPath(kPartTable);
+    const QByteArray name = QFile::encodeName(path);
+    auto fail = [&](int err) {
+        return EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
+                                 .arg(path, QString::fromLocal8Bit(std::strerror(err))));
+    };
+    if (::unlink(name.constData()) != 0 && errno != ENOENT)
+        throw fail(errno);
+    TFdCloser fd(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        throw fail(errno);
+    if (!WriteAll(fd.get(), ",," + PartType.toLocal8Bit() + '\n') || fd.release() != 0) {
+        const int err = errno;
+        ::unlink(name.constData());
+        throw fail(err);
+    }
+}
+
+} // namespace
 
 void TfmMain::ConnectDisksTab()
 {
@@ -33,9 +149,15 @@ void TfmMain::ConnectDisksTab()
     connect(ui->miPartData, &QAction::triggered, this, Guard(this, &TfmMain::miPartDataClick));
     connect(ui->miPartMd, &QAction::triggered, this, Guard(this, &TfmMain::miPartMdClick));
     connect(ui->tvDev, &QTreeWidget::itemSelectionChanged, this, Guard(this, &TfmMain::tvDevChange));
-    connect(ui->tvDev, &QTreeWidget::itemDoubleClicked, this, Guard(this, &TfmMain::tvDevDblClick));
-    connect(ui->lbDev, &QListWidget::itemDoubleClicked, this, Guard(this, &TfmMain::lbDevDblClick));
+    ConnectDblClick(ui->tvDev, Guard(this, &TfmMain::tvDevDblClick));
+    ConnectDblClick(ui->lbDev, Guard(this, &TfmMain::lbDevDblClick));
     connect(ui->cmbMdList, &QComboBox::currentIndexChanged, this, Guard(this, &TfmMain::cmbMdListChange));
+}
+
+QTreeWidgetItem *TfmMain::SelectedNode() const
+{
+    const QList<QTreeWidgetItem *> selected = ui->tvDev->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
 }
 
 // ---- mount table and disk tree ------------------------------------------------------
@@ -56,82 +178,404 @@ void TfmMain::ReadMtab()
     std::fclose(f);
 }
 
+int TfmMain::MtabLineOf(const QString &Dev) const
+{
+    // A copy shares MtabLines' data until either changes, so equal data
+    // pointers mean the index still describes the list.
+    if (FMtabIndexed.constData() != MtabLines.constData() || FMtabIndexed.size() != MtabLines.size()) {
+        FMtabIndex.clear();
+        FMtabIndex.reserve(MtabLines.size());
+        // Backwards, so that the first line of a device is the one kept.
+        for (int i = int(MtabLines.size()) - 1; i >= 0; --i)
+            FMtabIndex.insert(FirstToken(MtabLines[i]).toString(), i);
+        FMtabIndexed = MtabLines;
+    }
+    return FMtabIndex.value(Dev, -1);
+}
+
 bool TfmMain::FindMount(const QString &Dev, QString &MountPoint, QString &FsType) const
 {
-    for (const QString &line : MtabLines) {
-        QString rest = line;
-        QString device;
-        CutToken(rest, QLatin1Char(' '), device);
-        if (device != Dev)
-            continue;
-        CutToken(rest, QLatin1Char(' '), MountPoint);
-        CutToken(rest, QLatin1Char(' '), FsType);
-        return true;
+    int line = MtabLineOf(Dev);
+    if (line < 0 && FDevLinksKnown && Dev.startsWith(QLatin1String("/dev/")) && Dev.indexOf(QLatin1Char('/'), 5) < 0
+        && !FDevLinks.contains(Dev))
+        return false;
+    if (line < 0) {
+        // A device link (/dev/md0 -> md/0) may be listed by its target; one level only.
+        const QByteArray path = SysPathBytes(Dev);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return false;
+        char buf[256];
+        const ssize_t n = ::readlink(path.constData(), buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        QString target = QString::fromLocal8Bit(buf, n);
+        if (!target.startsWith(QLatin1Char('/')))
+            target.prepend(Dev.left(Dev.lastIndexOf(QLatin1Char('/')) + 1));
+        line = MtabLineOf(target);
+        if (line < 0)
+            return false;
     }
-    return false;
+    QString rest = MtabLines[line], device;
+    CutToken(rest, QLatin1Char(' '), device);
+    CutToken(rest, QLatin1Char(' '), MountPoint);
+    CutToken(rest, QLatin1Char(' '), FsType);
+    return true;
+}
+
+void TfmMain::ListDevLinks()
+{
+    FDevLinks.clear();
+    DIR *dir = ::opendir(SysPathBytes(QStringLiteral("/dev")).constData());
+    if (!dir)
+        return;
+    while (const dirent *e = ::readdir(dir))
+        if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN)
+            FDevLinks.insert(QStringLiteral("/dev/") + QString::fromLocal8Bit(e->d_name));
+    ::closedir(dir);
+    FDevLinksKnown = true;
 }
 
 void TfmMain::RefreshDiskTree()
 {
     SystemInfo->Refresh();
     ReadMtab();
+    ListDevLinks();
+    const auto forgetLinks = qScopeGuard([this] { FDevLinksKnown = false; });
     QTreeWidget *tree = ui->tvDev;
+    // Filled unsorted and sorted once at the end: one sort instead of one per row.
     tree->setUpdatesEnabled(false);
+    tree->setSortingEnabled(false);
     tree->clear();
+    QList<QTreeWidgetItem *> nodes;
+    QString mountPoint, fsType;
     const TDiskItems *disks = SystemInfo->Disks();
     for (int i = 0; i < disks->Count(); ++i) {
         const TDiskItem *disk = disks->GetItem(i);
-        auto *node = new QTreeWidgetItem(tree, QStringList{disk->Name, disk->GetSizeText() + QLatin1Char(' ')});
-        QString mountPoint, fsType;
-        if (FindMount(disk->Name, mountPoint, fsType)) {
-            node->setText(3, mountPoint);
-            node->setText(4, fsType);
-        }
+        QStringList columns{disk->Name, disk->GetSizeText() + QLatin1Char(' ')};
+        if (FindMount(disk->Name, mountPoint, fsType))
+            columns << QString() << mountPoint << fsType;
+        auto *node = new QTreeWidgetItem(columns);
         const TVolItems *parts = disk->VolItems();
         for (int j = 0; j < parts->Count(); ++j) {
             const TVolItem *part = parts->GetItem(j);
-            auto *child = new QTreeWidgetItem(node, QStringList{part->Name, part->GetSizeText() + QLatin1Char(' '),
-                                                                 QLatin1Char(' ') + part->GetTypeName()});
-            if (FindMount(part->Name, mountPoint, fsType)) {
-                child->setText(3, mountPoint);
-                child->setText(4, fsType);
-            }
+            QStringList cols{part->Name, part->GetSizeText() + QLatin1Char(' '), QLatin1Char(' ') + part->GetTypeName()};
+            if (FindMount(part->Name, mountPoint, fsType))
+                cols << mountPoint << fsType;
+            auto *child = new QTreeWidgetItem(node, cols);
+            child->setData(0, kPartNumberRole, part->PartitionNumber);
+            child->setData(0, kPartTypeRole, part->PartitionType);
         }
+        nodes << node;
     }
+    tree->addTopLevelItems(nodes);
+    tree->setSortingEnabled(true);
+    tree->sortByColumn(0, Qt::AscendingOrder);
     tree->expandAll();
     tree->setUpdatesEnabled(true);
     ui->lbDev->clear();
+    ApplyMdCreateRule();
 }
 
-bool TfmMain::DiskHasMountedPart(const QTreeWidgetItem *Node) const { return false; }
+bool TfmMain::DiskHasMountedPart(const QTreeWidgetItem *Node) const
+{
+    switch (Level(Node)) {
+    case 1:
+        return IsMounted(Node);
+    case 0:
+        for (int i = 0; i < Node->childCount(); ++i)
+            if (DiskHasMountedPart(Node->child(i)))
+                return true;
+        return false;
+    default:
+        throw Exception(QStringLiteral("Internal Error: D001"));
+    }
+}
 
-void TfmMain::tvDevChange() {}
+void TfmMain::tvDevChange()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node) {
+        for (QWidget *b : {ui->btnDiskPart, ui->btnFormatDevice, ui->btnMount, ui->btnUmount})
+            b->setEnabled(false);
+        return;
+    }
+    const bool disk = Level(node) == 0;
+    ui->btnDiskPart->setEnabled(!OnArray(node));
+    if (disk) {
+        // A language without this text keeps the design caption.
+        const QString caption = GetTranslation(QStringLiteral("fmMain"), QStringLiteral("btnDiskPart"));
+        ui->btnDiskPart->setText(caption.isEmpty() ? QStringLiteral("分区") : caption);
+    } else {
+        ui->btnDiskPart->setText(GetLangStr(QStringLiteral("ParType"), QStringLiteral("分区类型")));
+    }
+    const bool array = IsArrayNode(node);
+    ui->btnMdView->setEnabled(array);
+    ui->btnMdDelete->setEnabled(array);
+    if (array || (!disk && node->data(0, kPartTypeRole).toUInt() == 0x83)) {
+        ui->btnMount->setEnabled(!IsMounted(node));
+        ui->btnUmount->setEnabled(IsMounted(node));
+        ui->btnFormatDevice->setEnabled(!IsMounted(node));
+    } else {
+        for (QWidget *b : {ui->btnMount, ui->btnUmount, ui->btnFormatDevice})
+            b->setEnabled(false);
+    }
+}
 
 void TfmMain::btnDiskRefreshClick() { RefreshDiskTree(); }
 
 // ---- partitioning ---------------------------------------------------------------------
 
-void TfmMain::btnDiskPartClick() {}
-void TfmMain::miPartDataClick() {}
-void TfmMain::miPartMdClick() {}
-void TfmMain::PartitionDisk(const QString &PartType) {}
-void TfmMain::SetPartitionType(const QString &PartType) {}
+void TfmMain::btnDiskPartClick()
+{
+    ui->pmDiskPart->popup(ui->btnDiskPart->mapToGlobal(QPoint(0, ui->btnDiskPart->height())));
+}
+
+void TfmMain::miPartDataClick() { PartitionSelected(QStringLiteral("83")); }
+
+void TfmMain::miPartMdClick() { PartitionSelected(QStringLiteral("fd")); }
+
+void TfmMain::PartitionSelected(const QString &PartType)
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    if (Level(node) == 0)
+        PartitionDisk(PartType);
+    else
+        SetPartitionType(PartType);
+}
+
+void TfmMain::PartitionDisk(const QString &PartType)
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString disk = node->text(0);
+    if (node->childCount() > 0
+        && !AskYes(GetLangStr(QStringLiteral("PartExists"), QStringLiteral("这个磁盘已经存在分区了，确定要重新分区吗？"))))
+        return;
+    if (DiskHasMountedPart(node)) {
+        ShowRefusal(Format(GetLangStr(QStringLiteral("CannotPart"), QStringLiteral("磁盘\"%s\"已经有分区被挂载，不能分区")),
+                           {disk}));
+        return;
+    }
+    if (!AskYes(GetLangStr(QStringLiteral("OptClearData"), QStringLiteral("分区将清除所有的数据，确定要继续吗？"))))
+        return;
+    WritePartTable(PartType);
+    struct TRemoveScript {
+        ~TRemoveScript() { ::unlink(SysPathBytes(kPartTable).constData()); }
+    } removeScript;
+    RunCommandFmt(QStringLiteral("sfdisk -q %s < %s"), {disk, SysPath(kPartTable)});
+    RefreshDiskTree();
+}
+
+void TfmMain::SetPartitionType(const QString &PartType)
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node || !node->parent())
+        return;
+    if (DiskHasMountedPart(node)) {
+        ShowRefusal(Format(GetLangStr(QStringLiteral("CannotPart"), QStringLiteral("磁盘\"%s\"已经有分区被挂载，不能分区")),
+                           {node->text(0)}));
+        return;
+    }
+    if (!AskYes(GetLangStr(QStringLiteral("OptClearData"),
+                           QStringLiteral("重新设定分区类型可能会丢失数据，确定要继续吗？"))))
+        return;
+    RunCommandFmt(QStringLiteral("sfdisk -c %s %d %s"),
+                  {node->parent()->text(0), node->data(0, kPartNumberRole).toInt(), PartType});
+    RefreshDiskTree();
+}
 
 // ---- software arrays ------------------------------------------------------------------
 
-void TfmMain::btnAddDevClick() {}
-void TfmMain::tvDevDblClick() {}
-void TfmMain::btnRmDevClick() {}
-void TfmMain::lbDevDblClick() {}
-void TfmMain::cmbMdListChange() {}
-void TfmMain::btnMdCreateClick() {}
-void TfmMain::btnMdDeleteClick() {}
-void TfmMain::btnMdViewClick() {}
+void TfmMain::ApplyMdCreateRule()
+{
+    ui->btnMdCreate->setEnabled(ui->lbDev->count() > 0 && ui->cmbMdList->currentIndex() >= 0);
+}
+
+void TfmMain::btnAddDevClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node || OnArray(node))
+        return;
+    if (ui->lbDev->findItems(node->text(0), Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty())
+        ui->lbDev->addItem(node->text(0));
+    ApplyMdCreateRule();
+}
+
+void TfmMain::tvDevDblClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (node && node->childCount() == 0)
+        btnAddDevClick();
+}
+
+void TfmMain::btnRmDevClick()
+{
+    const int row = ListItemIndex(ui->lbDev);
+    if (row < 0)
+        return;
+    delete ui->lbDev->takeItem(row);
+    ApplyMdCreateRule();
+}
+
+void TfmMain::lbDevDblClick() { btnRmDevClick(); }
+
+void TfmMain::cmbMdListChange() { ApplyMdCreateRule(); }
+
+void TfmMain::btnMdCreateClick()
+{
+    QStringList names;
+    for (int i = 0; i < ui->lbDev->count(); ++i)
+        names << ui->lbDev->item(i)->text();
+    const QString members = names.join(QLatin1Char(' ')).trimmed();
+    const QString levelText = ui->cmbRAIDLevel->currentText();
+    QString level;
+    if (levelText == QLatin1String("RAID 0"))
+        level = QStringLiteral("0");
+    else if (levelText == QLatin1String("RAID 1"))
+        level = QStringLiteral("1");
+    else if (levelText == QLatin1String("RAID 5"))
+        level = QStringLiteral("5");
+    else
+        throw Exception(QStringLiteral("bad RAID level"));
+    const QString chunk = QString::number(StripeUnitKiB(ui->cmbBlock->currentIndex()));
+    const QString array = ui->cmbMdList->currentText();
+    const int count = ui->lbDev->count();
+    RunCommandFmt(count == 1 ? QStringLiteral("yes | mdadm -C %s -l %s -fn %d -c %s %s")
+                             : QStringLiteral("yes | mdadm -C %s -l %s -n %d -c %s %s"),
+                  {array, level, count, chunk, members});
+    StoreValue(kMdConf, ArrayKey(array), '"' + members.toLocal8Bit() + '"');
+    RefreshDiskTree();
+}
+
+void TfmMain::btnMdDeleteClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString array = node->text(0);
+    RunCommandFmt(QStringLiteral("mdadm --stop %s"), {array});
+    StoreValue(kMdConf, ArrayKey(array), {});
+    RefreshDiskTree();
+}
+
+void TfmMain::btnMdViewClick()
+{
+    if (const QTreeWidgetItem *node = SelectedNode())
+        RunCommandFmt(QStringLiteral("mdadm -D %s"), {node->text(0)});
+}
 
 // ---- XFS format and mounts ------------------------------------------------------------
 
-QString TfmMain::GetAgSize(const QString &Dev) const { return QString(); }
-void TfmMain::GetMdMembers(int &Members) const {}
-void TfmMain::btnFormatDeviceClick() {}
-void TfmMain::btnMountClick() {}
-void TfmMain::btnUmountClick() {}
+QString TfmMain::GetAgSize(const QString &Dev) const
+{
+    TFileStream64 stream(SysPath(Dev), 0x30, 0);
+    const qint64 mib = (stream.Size() / 2097152) * 2;   // truncates toward zero: -1 gives 0
+    if (mib > 1048576)
+        return QStringLiteral("268435184b");
+    return QStringLiteral("%1m").arg(mib);
+}
+
+void TfmMain::GetMdMembers(int &Members) const
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString name = node->text(0).toLower();
+    if (!name.contains(QLatin1String("/dev/md")))
+        return;
+    bool ok = false;
+    const int number = name.mid(7).toInt(&ok, 10);
+    const QString path = SysPath(kMdConf);
+    if (!ok || !FileExists(path))
+        return;
+    const QByteArray value = ValueOf(LoadLineBytes(path), "md[" + QByteArray::number(number) + ']');
+    if (value.isEmpty())
+        return;
+    // One line per blank-separated piece; a blank at the very end starts no line.
+    int count = int(value.count(' ')) + 1;
+    if (value.endsWith(' '))
+        --count;
+    Members = count > 0 ? count : 1;
+}
+
+void TfmMain::btnFormatDeviceClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString dev = node->text(0);
+    if (DiskHasMountedPart(node)) {
+        ShowRefusal(QStringLiteral("分区\"%1\"已经挂载，不能格式化").arg(dev));
+        return;
+    }
+    if (!AskYes(GetLangStr(QStringLiteral("OptClearData"), QStringLiteral("格式化将清除所有的数据，确定要继续吗？"))))
+        return;
+    QByteArray release;
+    const QString releaseFile = SysPath(kReleaseFile);
+    if (FileExists(releaseFile) && !ReadWholeFile(releaseFile, release)) {
+        const int err = errno;
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
+                              .arg(releaseFile, QString::fromLocal8Bit(std::strerror(err))));
+    }
+    while (!release.isEmpty() && uchar(release.back()) <= ' ')
+        release.chop(1);
+    while (!release.isEmpty() && uchar(release.front()) <= ' ')
+        release.remove(0, 1);
+    const int unit = StripeUnitKiB(ui->cmbBlock->currentIndex());
+    // Byte order, as the release files of the system's own releases compare.
+    const QString options = release < QByteArray("3.0")
+                                ? QStringLiteral("-b size=4096 -l size=128m,version=2,sunit=128")
+                                : QStringLiteral("-b size=4096 -l size=128m,lazy-count=1,version=2,sunit=128");
+    int members = 1;
+    GetMdMembers(members);
+    RunCommandFmt(QStringLiteral("mkfs.xfs -f -i size=512 %s -d agsize=%s,sunit=%d,swidth=%d %s"),
+                  {options, GetAgSize(dev), unit * 2, unit * 2 * members, dev});
+}
+
+void TfmMain::btnMountClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString dev = node->text(0);
+    QString mountPoint = QStringLiteral("/mnt");
+    if (!InputQuery(QStringLiteral("Mount"), QStringLiteral("Mount \"%1\" to...").arg(dev), mountPoint, this))
+        return;
+    // mount.conf and fstab hold one mount per line: a line break in the
+    // mount point would split its record and could forge another.
+    if (mountPoint.contains(QLatin1Char('\n')) || mountPoint.contains(QLatin1Char('\r')))
+        throw Exception(QStringLiteral("The mount point must not contain a line break"));
+    RunCommandFmt(QStringLiteral("mount -o ") + kMountOptions + QStringLiteral(" %s %s"), {dev, ShellQuote(mountPoint)});
+    StoreValue(kMountConf, dev.toLocal8Bit(), (mountPoint + QStringLiteral(" xfs ") + kMountOptions).toLocal8Bit());
+
+    const QString fstab = SysPath(kFstab);
+    TLines lines = LoadLineBytes(fstab);
+    for (int i = lines.size() - 1; i >= 0; --i) {
+        QString rest = QString::fromLocal8Bit(lines[i]), token;
+        CutToken(rest, QLatin1Char(' '), token);
+        if (token == dev) {
+            lines.removeAt(i);
+            continue;
+        }
+        CutToken(rest, QLatin1Char(' '), token);
+        if (token == mountPoint)
+            lines.removeAt(i);
+    }
+    SaveLineBytes(fstab, lines);
+    RefreshDiskTree();
+}
+
+void TfmMain::btnUmountClick()
+{
+    const QTreeWidgetItem *node = SelectedNode();
+    if (!node)
+        return;
+    const QString dev = node->text(0);
+    RunCommandFmt(QStringLiteral("umount %s"), {dev});
+    StoreValue(kMountConf, dev.toLocal8Bit(), {});
+    RefreshDiskTree();
+}

@@ -95,6 +95,23 @@ QProcessEnvironment TXSession::env() const
     return e;
 }
 
+namespace {
+bool WindowGeometry(const QProcessEnvironment &Env, const QString &Id, TXSession::TWindow &Win)
+{
+    const QByteArray geometry = RunProgram(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", Id}, Env);
+    const QRegularExpression re(QStringLiteral("X=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)"));
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(geometry));
+    if (!m.hasMatch())
+        return false;
+    Win.Id = Id;
+    Win.X = m.captured(1).toInt();
+    Win.Y = m.captured(2).toInt();
+    Win.Width = m.captured(3).toInt();
+    Win.Height = m.captured(4).toInt();
+    return true;
+}
+} // namespace
+
 bool TXSession::findWindow(const QString &Title, TWindow &Win) const
 {
     const QString pattern = QLatin1Char('^') + QRegularExpression::escape(Title) + QLatin1Char('$');
@@ -102,18 +119,20 @@ bool TXSession::findWindow(const QString &Title, TWindow &Win) const
     const QList<QByteArray> found = ids.trimmed().split('\n');
     if (found.isEmpty() || found.first().isEmpty())
         return false;
-    const QString id = QString::fromLatin1(found.last());
-    const QByteArray geometry = RunProgram(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id}, env());
-    const QRegularExpression re(QStringLiteral("X=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)"));
-    const QRegularExpressionMatch m = re.match(QString::fromLatin1(geometry));
-    if (!m.hasMatch())
-        return false;
-    Win.Id = id;
-    Win.X = m.captured(1).toInt();
-    Win.Y = m.captured(2).toInt();
-    Win.Width = m.captured(3).toInt();
-    Win.Height = m.captured(4).toInt();
-    return true;
+    return WindowGeometry(env(), QString::fromLatin1(found.last()), Win);
+}
+
+QList<TXSession::TWindow> TXSession::windowsOf(qint64 Pid) const
+{
+    QList<TWindow> windows;
+    const QByteArray ids = RunProgram(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(Pid)},
+                                      env());
+    for (const QByteArray &id : ids.trimmed().split('\n')) {
+        TWindow win;
+        if (!id.isEmpty() && WindowGeometry(env(), QString::fromLatin1(id), win))
+            windows << win;
+    }
+    return windows;
 }
 
 bool TXSession::waitWindow(const QString &Title, TWindow &Win, int Ms) const
@@ -136,10 +155,13 @@ bool TXSession::click(int X, int Y) const
     return rc == 0;
 }
 
-bool TXSession::keys(const QStringList &Names) const
+bool TXSession::keys(const QStringList &Names, const QString &FocusId) const
 {
     int rc = -1;
-    RunProgram(QStringLiteral("xdotool"), QStringList{"key", "--delay", "100"} + Names, env(), &rc);
+    QStringList args;
+    if (!FocusId.isEmpty())
+        args << QStringLiteral("windowfocus") << QStringLiteral("--sync") << FocusId;
+    RunProgram(QStringLiteral("xdotool"), args + QStringList{"key", "--delay", "100"} + Names, env(), &rc);
     return rc == 0;
 }
 

@@ -2,6 +2,7 @@
 // Running the real programs as a user meets them: on an X server of the
 // test's own, driven with xdotool, in a private mount namespace where
 // system directories are fixtures. Root only.
+#include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -39,9 +40,12 @@ public:
     bool findWindow(const QString &Title, TWindow &Win) const;
     // Waits up to Ms for it; false when it did not appear.
     bool waitWindow(const QString &Title, TWindow &Win, int Ms) const;
+    // The viewable top-level windows of the process Pid.
+    QList<TWindow> windowsOf(qint64 Pid) const;
     bool click(int X, int Y) const;
-    // xdotool key names, pressed in order ("Down", "Return").
-    bool keys(const QStringList &Names) const;
+    // xdotool key names, pressed in order ("Down", "Return"); to the window
+    // FocusId, given the focus first, when named.
+    bool keys(const QStringList &Names, const QString &FocusId = QString()) const;
     bool type(const QString &Text) const;
 
 private:

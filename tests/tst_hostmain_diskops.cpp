@@ -1,0 +1,462 @@
+// What the disks tab runs and writes: partitioning, arrays, formatting,
+// mounts. Every command runs through the shell against recording stand-ins;
+// the files it keeps are compared byte for byte.
+#include "hostdisks_fixture.h"
+
+#include <QAction>
+#include <QDir>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+// A private mount namespace for the whole process, made while it still has
+// one thread: the failure tests mount small file systems in the scratch root.
+const bool g_privateMounts = [] {
+    return geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+           && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}();
+
+const QByteArray kOpts = "noatime,nobarrier,logbufs=8,logbsize=256k";
+
+// The scratch server with a stand-in for every command the tab runs: no
+// test can reach a real disk.
+struct TDiskOps : HostScratch {
+    QString dir;
+    TDiskOps()
+    {
+        dir = tools.dir();
+        const QByteArray d = QFile::encodeName(dir);
+        tools.addScript(QStringLiteral("sfdisk"), "echo \"$*\" >> '" + d + "/sfdisk.calls'\ncat > '" + d + "/sfdisk.stdin'\n");
+        tools.addScript(QStringLiteral("mount"), "printf '%s|' \"$#\" \"$@\" >> '" + d + "/mount.calls'\n");
+        for (const char *name : {"mdadm", "mkfs.xfs", "umount"})
+            tools.addRecorder(QString::fromLatin1(name));
+        writeDisks(*this, {{QStringLiteral("sda"), 64LL << 20, {{0x83, 2048, 8192}, {0x83, 10240, 8192}, {0x05, 18432, 16384}}},
+                           {QStringLiteral("sdb"), 64LL << 20, {{0x83, 2048, 8192}}},
+                           {QStringLiteral("sdc"), 64LL << 20, {}},
+                           {QStringLiteral("md0"), 200LL << 30, {}},
+                           {QStringLiteral("md1"), 64LL << 20, {{0x83, 2048, 8192}}}});
+        mtab("/dev/sda1 /a xfs rw 0 0\n");
+        root.mkdir(QStringLiteral("/tmp"));
+    }
+    QStringList commands() const
+    {
+        QStringList c;
+        for (const TRunRecord &r : runs)
+            c << r.Command;
+        return c;
+    }
+    QByteArray file(const QString &name) const
+    {
+        QFile f(dir + QLatin1Char('/') + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Selects dev and clicks the named button or menu item; a sentinel in the
+    // member list tells whether the tree was rebuilt (a rebuild empties it).
+    void act(const TfmMain &w, const QString &dev, const char *control) const
+    {
+        selectNode(w, dev);
+        part<QListWidget>(w, "lbDev")->addItem(QStringLiteral("sentinel"));
+        if (auto *action = w.findChild<QAction *>(QLatin1String(control)))
+            action->trigger();
+        else
+            part<QAbstractButton>(w, control)->click();
+        QCoreApplication::processEvents();
+    }
+    bool rebuilt(const TfmMain &w) const { return part<QListWidget>(w, "lbDev")->count() == 0; }
+};
+
+} // namespace
+
+class TestHostMainDiskOps : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void partitioning_data()
+    {
+        QTest::addColumn<QString>("dev");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QString>("command");   // without the scratch root; empty: none
+        const QString whole = QStringLiteral("分区将清除所有的数据，确定要继续吗？");
+        const QString exists = QStringLiteral("这个磁盘已经存在分区了，确定要重新分区吗？");
+        const QString change = QStringLiteral("重新设定分区类型可能会丢失数据，确定要继续吗？");
+        QTest::newRow("empty disk: one question") << "/dev/sdc" << "miPartData" << QList<int>{mrYes}
+                                                  << QStringList{whole} << "sfdisk -q /dev/sdc < /tmp/parttable";
+        QTest::newRow("No: nothing") << "/dev/sdc" << "miPartData" << QList<int>{mrNo} << QStringList{whole} << "";
+        QTest::newRow("partitions: asked first") << "/dev/sdb" << "miPartMd" << QList<int>{mrYes, mrYes}
+                                                 << QStringList{exists, whole} << "sfdisk -q /dev/sdb < /tmp/parttable";
+        QTest::newRow("partitions, No") << "/dev/sdb" << "miPartMd" << QList<int>{mrNo} << QStringList{exists} << "";
+        QTest::newRow("mounted partition: refused")
+            << "/dev/sda" << "miPartData" << QList<int>{mrYes}
+            << QStringList{exists, QStringLiteral("磁盘\"/dev/sda\"已经有分区被挂载，不能分区")} << "";
+        QTest::newRow("type, beside a mounted one") << "/dev/sda2" << "miPartMd" << QList<int>{mrYes}
+                                                    << QStringList{change} << "sfdisk -c /dev/sda 2 fd";
+        QTest::newRow("type of a logical partition") << "/dev/sda5" << "miPartData" << QList<int>{mrYes}
+                                                     << QStringList{change} << "sfdisk -c /dev/sda 5 83";
+        QTest::newRow("type, mounted: refused") << "/dev/sda1" << "miPartData" << QList<int>{}
+                                                << QStringList{QStringLiteral("磁盘\"/dev/sda1\"已经有分区被挂载，不能分区")}
+                                                << "";
+        QTest::newRow("type, No") << "/dev/sda2" << "miPartData" << QList<int>{mrNo} << QStringList{change} << "";
+    }
+    void partitioning()
+    {
+        QFETCH(QString, dev);
+        QFETCH(QString, item);
+        QFETCH(QList<int>, answers);
+        QFETCH(QStringList, asked);
+        QFETCH(QString, command);
+        TDiskOps s;
+        const auto w = s.open();
+        for (int a : answers)
+            s.dialogs.answer(a);
+        s.act(*w, dev, qPrintable(item));
+        QCOMPARE(s.dialogs.texts(), asked);
+        const QString parttable = s.root.path(QStringLiteral("/tmp/parttable"));
+        QCOMPARE(s.commands(),
+                 command.isEmpty() ? QStringList() : QStringList{QString(command).replace(QLatin1String("/tmp/parttable"), parttable) + " 2>&1"});
+        if (command.startsWith(QLatin1String("sfdisk -q")))
+            QCOMPARE(s.file(QStringLiteral("sfdisk.stdin")), item == QLatin1String("miPartMd") ? QByteArray(",,fd\n") : QByteArray(",,83\n"));
+        QVERIFY(!QFileInfo::exists(parttable));
+        QCOMPARE(s.rebuilt(*w), !command.isEmpty());
+    }
+
+    void partTableIsMadeAfresh()
+    {
+        TDiskOps s;
+        s.root.write(QStringLiteral("/etc/victim"), "victim\n");
+        s.root.mkdir(QStringLiteral("/tmp"));
+        QVERIFY(QFile::link(s.root.path(QStringLiteral("/etc/victim")), s.root.path(QStringLiteral("/tmp/parttable"))));
+        const auto w = s.open();
+        s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
+        QCOMPARE(s.file(QStringLiteral("sfdisk.stdin")), QByteArray(",,83\n"));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/victim")), QByteArray("victim\n"));
+        QVERIFY(!QFileInfo(s.root.path(QStringLiteral("/tmp/parttable"))).isSymLink());
+
+        // What cannot be removed stops the partitioning before anything runs.
+        s.root.mkdir(QStringLiteral("/tmp/parttable"));
+        s.runs.clear();
+        s.dialogs.clear();
+        s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot create file \"%1\". Is a directory")
+                                               .arg(s.root.path(QStringLiteral("/tmp/parttable"))));
+        QVERIFY(s.runs.isEmpty() && !s.rebuilt(*w));
+    }
+
+    void arrays_data()
+    {
+        QTest::addColumn<QStringList>("members");   // added in this order
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("block");
+        QTest::addColumn<int>("array");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("one member") << QStringList{"/dev/sdb1"} << 1 << 1 << 3 << QByteArray()
+                                    << "yes | mdadm -C /dev/md3 -l 1 -fn 1 -c 32 /dev/sdb1"
+                                    << QByteArray("md[3]=\"/dev/sdb1\"\n");
+        QTest::newRow("several, twice one, a whole disk")
+            << QStringList{"/dev/sda1", "/dev/sdb1", "/dev/sda1", "/dev/sdc"} << 2 << 3 << 1 << QByteArray("x=1\n")
+            << "yes | mdadm -C /dev/md1 -l 5 -n 3 -c 128 /dev/sda1 /dev/sdb1 /dev/sdc"
+            << QByteArray("x=1\nmd[1]=\"/dev/sda1 /dev/sdb1 /dev/sdc\"\n");
+        QTest::newRow("arrays are no members; key replaced in place")
+            << QStringList{"/dev/md0", "/dev/md1p1", "/dev/sda2"} << 0 << 2 << 12
+            << QByteArray("a=1\nMD[12]=\"old\"\nb=2\n") << "yes | mdadm -C /dev/md12 -l 0 -fn 1 -c 64 /dev/sda2"
+            << QByteArray("a=1\nmd[12]=\"/dev/sda2\"\nb=2\n");
+    }
+    void arrays()
+    {
+        QFETCH(QStringList, members);
+        QFETCH(int, level);
+        QFETCH(int, block);
+        QFETCH(int, array);
+        QFETCH(QByteArray, before);
+        QFETCH(QString, command);
+        QFETCH(QByteArray, after);
+        TDiskOps s;
+        if (!before.isEmpty())
+            s.root.write(QStringLiteral("/etc/velkora/md.conf"), before);
+        const auto w = s.open();
+        auto *create = part(*w, "btnMdCreate");
+        part<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(level);
+        part<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(array);
+        QVERIFY(!create->isEnabled());
+        for (const QString &m : members) {
+            selectNode(*w, m);
+            w->btnAddDevClick();
+        }
+        QVERIFY(create->isEnabled());
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
+        QCOMPARE(s.commands(), QStringList{command + " 2>&1"});
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/md.conf")), after);
+        QCOMPARE(part<QListWidget>(*w, "lbDev")->count(), 0);
+        QVERIFY(!create->isEnabled());
+    }
+
+    void memberListAndArrayStop()
+    {
+        TDiskOps s;
+        s.root.write(QStringLiteral("/etc/velkora/md.conf"), "md[0]=\"/dev/sda1\"\nmd[1]=\"/dev/sdb1\"\n");
+        const auto w = s.open();
+        auto *list = part<QListWidget>(*w, "lbDev");
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        selectNode(*w, QStringLiteral("/dev/sda"));
+        w->tvDevDblClick();   // a disk with partitions is not added by a double click
+        selectNode(*w, QStringLiteral("/dev/sdc"));
+        w->tvDevDblClick();
+        QCOMPARE(listTexts(list), QStringList{"/dev/sdc"});
+        list->setCurrentRow(0);
+        w->lbDevDblClick();
+        QVERIFY(list->count() == 0 && !part(*w, "btnMdCreate")->isEnabled());
+
+        s.act(*w, QStringLiteral("/dev/md0"), "btnMdView");
+        QVERIFY(!s.rebuilt(*w));
+        s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
+        QCOMPARE(s.commands(), (QStringList{"mdadm -D /dev/md0 2>&1", "mdadm --stop /dev/md0 2>&1"}));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/md.conf")), QByteArray("md[1]=\"/dev/sdb1\"\n"));
+        s.root.remove(QStringLiteral("/etc/velkora/md.conf"));
+        s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
+        QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/md.conf")) && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
+
+        // A level the tool does not know runs nothing and writes nothing.
+        s.runs.clear();
+        part<QComboBox>(*w, "cmbRAIDLevel")->addItem(QStringLiteral("RAID 6"));
+        part<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(3);
+        selectNode(*w, QStringLiteral("/dev/sdc"));
+        w->btnAddDevClick();
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("bad RAID level"));
+        QVERIFY(s.runs.isEmpty() && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
+    }
+
+    void agSize_data()
+    {
+        QTest::addColumn<qint64>("bytes");   // -1: no such device
+        QTest::addColumn<QString>("agsize");
+        QTest::newRow("3073 MiB") << (3073LL << 20) << "3072m";
+        QTest::newRow("1 TiB") << (1LL << 40) << "1048576m";
+        QTest::newRow("1 TiB + 2 MiB") << ((1LL << 40) + (2LL << 20)) << "268435184b";
+        QTest::newRow("no device") << qint64(-1) << "0m";
+    }
+    void agSize()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, agsize);
+        TDiskOps s;
+        if (bytes >= 0) {
+            s.root.write(QStringLiteral("/dev/sdq"), {});
+            QVERIFY(QFile(s.root.path(QStringLiteral("/dev/sdq"))).resize(bytes));
+        }
+        QCOMPARE(s.open()->GetAgSize(QStringLiteral("/dev/sdq")), agsize);
+    }
+
+    void format_data()
+    {
+        QTest::addColumn<QString>("dev");
+        QTest::addColumn<QByteArray>("release");   // "-": no release file
+        QTest::addColumn<int>("block");
+        QTest::addColumn<QByteArray>("mdconf");
+        QTest::addColumn<QString>("command");
+        const QString lazy = QStringLiteral("mkfs.xfs -f -i size=512 -b size=4096 -l size=128m,lazy-count=1,version=2,sunit=128 -d ");
+        const QString plain = QStringLiteral("mkfs.xfs -f -i size=512 -b size=4096 -l size=128m,version=2,sunit=128 -d ");
+        const QByteArray three = "md[0]=\"/dev/sda1 /dev/sdb1 /dev/sdc1\"\n";
+        QTest::newRow("array of 3, 3.1") << "/dev/md0" << QByteArray("3.1") << 2 << three
+                                         << lazy + "agsize=204800m,sunit=128,swidth=384 /dev/md0";
+        QTest::newRow("3.0") << "/dev/sdb1" << QByteArray("3.0\n") << 2 << QByteArray() << lazy + "agsize=0m,sunit=128,swidth=128 /dev/sdb1";
+        QTest::newRow("4, blanks around") << "/dev/sdb1" << QByteArray(" \t4\n\n") << 2 << three
+                                          << lazy + "agsize=0m,sunit=128,swidth=128 /dev/sdb1";
+        for (const char *old : {"2.9", "3", "10.0", ""})
+            QTest::newRow(qPrintable(QStringLiteral("release \"%1\"").arg(QLatin1String(old))))
+                << "/dev/sdb1" << QByteArray(old) << 1 << QByteArray() << plain + "agsize=0m,sunit=64,swidth=64 /dev/sdb1";
+        QTest::newRow("no release file") << "/dev/sdb1" << QByteArray("-") << 3 << QByteArray()
+                                         << plain + "agsize=0m,sunit=256,swidth=256 /dev/sdb1";
+        QTest::newRow("16k, 4 members") << "/dev/md0" << QByteArray("3.1") << 0
+                                        << QByteArray("md[0]=\"/dev/sda1 /dev/sdb1 /dev/sdc1 /dev/sdd1\"\n")
+                                        << lazy + "agsize=204800m,sunit=32,swidth=128 /dev/md0";
+        QTest::newRow("array without a line") << "/dev/md0" << QByteArray("3.1") << 2 << QByteArray("md[1]=\"a b\"\nmd[0]=\n")
+                                              << lazy + "agsize=204800m,sunit=128,swidth=128 /dev/md0";
+    }
+    void format()
+    {
+        QFETCH(QString, dev);
+        QFETCH(QByteArray, release);
+        QFETCH(int, block);
+        QFETCH(QByteArray, mdconf);
+        QFETCH(QString, command);
+        TDiskOps s;
+        if (release != "-")
+            s.root.write(QStringLiteral("/etc/orvix/version"), release);
+        if (!mdconf.isEmpty())
+            s.root.write(QStringLiteral("/etc/velkora/md.conf"), mdconf);
+        const auto w = s.open();
+        part<QComboBox>(*w, "cmbBlock")->setCurrentIndex(block);
+        s.act(*w, dev, "btnFormatDevice");
+        QCOMPARE(s.dialogs.texts(), QStringList{QStringLiteral("格式化将清除所有的数据，确定要继续吗？")});
+        QCOMPARE(s.commands(), QStringList{command + " 2>&1"});
+        QVERIFY(!s.rebuilt(*w));
+    }
+
+    void formatRefused()
+    {
+        TDiskOps s;
+        const auto w = s.open();
+        selectNode(*w, QStringLiteral("/dev/sda1"));
+        QVERIFY(!part(*w, "btnFormatDevice")->isEnabled());
+        w->btnFormatDeviceClick();   // the button is off: a mounted node is refused all the same
+        s.dialogs.answer(mrNo);
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnFormatDevice");
+        QCOMPARE(s.dialogs.texts(), (QStringList{QStringLiteral("分区\"/dev/sda1\"已经挂载，不能格式化"),
+                                                 QStringLiteral("格式化将清除所有的数据，确定要继续吗？")}));
+        QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
+        QVERIFY(s.runs.isEmpty());
+    }
+
+    void mountAndUnmount()
+    {
+        TDiskOps s;
+        s.root.write(QStringLiteral("/etc/velkora/mount.conf"), "/dev/sda1=/a xfs " + kOpts + "\n/DEV/SDB1=/x xfs o\n");
+        // Lines it keeps come back byte for byte, whatever their encoding; CR LF ends become LF.
+        s.root.write(QStringLiteral("/etc/fstab.real"), "# caf\xe9 \xff\r\n/dev/sdb1 /old xfs defaults 0 0\n"
+                                                        "/dev/sdc1 /data ext3 defaults 1 2\n/dev/sdb1\t/data\txfs\n"
+                                                        "#x /data\nUUID=1 / ext4 defaults 0 1");
+        QVERIFY(QFile::link(QStringLiteral("fstab.real"), s.root.path(QStringLiteral("/etc/fstab"))));
+        const auto w = s.open();
+        s.dialogs.answer(mrCancel);
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
+        QVERIFY(s.runs.isEmpty() && !s.rebuilt(*w));
+
+        s.dialogs.answer(mrOk, QStringLiteral("/data"));
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
+        QCOMPARE(s.dialogs.requests().last().Caption, QStringLiteral("Mount"));
+        QCOMPARE(s.dialogs.requests().last().Text, QStringLiteral("Mount \"/dev/sdb1\" to..."));
+        QCOMPARE(s.dialogs.requests().last().Value, QStringLiteral("/mnt"));
+        QCOMPARE(s.commands(), QStringList{"mount -o " + kOpts + " /dev/sdb1 '/data' 2>&1"});
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")),
+                 "/dev/sda1=/a xfs " + kOpts + "\n/dev/sdb1=/data xfs " + kOpts + "\n");
+        QVERIFY(QFileInfo(s.root.path(QStringLiteral("/etc/fstab"))).isSymLink());
+        QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")),
+                 QByteArray("# caf\xe9 \xff\n/dev/sdb1\t/data\txfs\nUUID=1 / ext4 defaults 0 1\n"));
+        QVERIFY(s.rebuilt(*w));
+
+        s.mtab("/dev/sdb1 /data xfs rw 0 0\n");
+        w->RefreshDiskTree();
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
+        QCOMPARE(s.commands().mid(1), (QStringList{"umount /dev/sdb1 2>&1", "umount /dev/sdb1 2>&1"}));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sda1=/a xfs " + kOpts + "\n");
+        s.root.remove(QStringLiteral("/etc/velkora/mount.conf"));
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
+        QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/mount.conf")));
+
+        // No fstab: the mount has run and is recorded; the tree stays.
+        s.root.remove(QStringLiteral("/etc/fstab"));
+        s.mtab({});
+        w->RefreshDiskTree();
+        s.dialogs.answer(mrOk, QStringLiteral("/d"));
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
+                                               .arg(s.root.path(QStringLiteral("/etc/fstab"))));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sdb1=/d xfs " + kOpts + "\n");
+        QVERIFY(!s.rebuilt(*w));
+    }
+
+    void hostileMountPoints_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("semicolon") << "/mnt; touch MARK";
+        QTest::newRow("command substitution") << "/mnt$(touch MARK)";
+        QTest::newRow("backquotes") << "/mnt`touch MARK`";
+        QTest::newRow("quotes") << "/mnt' ; touch MARK; echo '\"";
+        QTest::newRow("blanks") << "/mnt/my data && touch MARK";
+        QTest::newRow("line break") << "/mnt\ntouch MARK";
+    }
+    void hostileMountPoints()
+    {
+        QFETCH(QString, typed);
+        TDiskOps s;
+        s.root.write(QStringLiteral("/etc/fstab"), "proc /proc proc defaults 0 0\n");
+        const QString mark = s.root.path(QStringLiteral("/MARK"));
+        typed.replace(QLatin1String("MARK"), mark);
+        const auto w = s.open();
+        s.dialogs.answer(mrOk, typed);
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
+        QVERIFY(!QFileInfo::exists(mark));
+        if (typed.contains(QLatin1Char('\n'))) {
+            QCOMPARE(s.dialogs.texts().last(), QStringLiteral("The mount point must not contain a line break"));
+            QVERIFY(s.runs.isEmpty() && !s.root.exists(QStringLiteral("/etc/velkora/mount.conf")));
+            return;
+        }
+        QCOMPARE(QString::fromLocal8Bit(s.file(QStringLiteral("mount.calls"))), "4|-o|" + kOpts + "|/dev/sdb1|" + typed + "|");
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sdb1=" + typed.toLocal8Bit() + " xfs " + kOpts + "\n");
+    }
+
+    void filesStayWholeOnFailure_data()
+    {
+        QTest::addColumn<QString>("where");   // the file system that fails
+        QTest::addColumn<bool>("full");       // else read-only
+        QTest::addColumn<QString>("broken");  // the file named in the error
+        QTest::newRow("read-only /etc/velkora") << "/etc/velkora" << false << "/etc/velkora/mount.conf";
+        QTest::newRow("read-only /etc") << "/etc" << false << "/etc/fstab";
+        QTest::newRow("full /etc/velkora") << "/etc/velkora" << true << "/etc/velkora/mount.conf";
+        QTest::newRow("full /etc") << "/etc" << true << "/etc/fstab";
+    }
+    void filesStayWholeOnFailure()
+    {
+        QFETCH(QString, where);
+        QFETCH(bool, full);
+        QFETCH(QString, broken);
+        if (!g_privateMounts)
+            QSKIP("needs root and a private mount namespace");
+        TDiskOps s;
+        const QByteArray etc = QFile::encodeName(s.root.path(QStringLiteral("/etc")));
+        const QByteArray velkora = etc + "/velkora";
+        const QByteArray files[3][2] = {{"/etc/fstab", "/dev/sdb1 /old xfs defaults 0 0\nproc /proc proc defaults 0 0\n"},
+                                        {"/etc/velkora/md.conf", "md[0]=\"/dev/sda1\"\n"},
+                                        {"/etc/velkora/mount.conf", "/dev/sdb1=/old xfs o\n"}};
+        QByteArray keep = s.root.read(QStringLiteral("/etc/mtab"));
+        struct TUnmount {
+            QByteArray Etc, Velkora;
+            ~TUnmount()
+            {
+                ::umount2(Velkora.constData(), MNT_DETACH);
+                ::umount2(Etc.constData(), MNT_DETACH);
+            }
+        } unmount{etc, velkora};
+        QVERIFY(::mount("tmpfs", etc.constData(), "tmpfs", 0, "size=256k") == 0);
+        s.mtab(keep);
+        s.root.mkdir(QStringLiteral("/etc/velkora"));
+        QVERIFY(::mount("tmpfs", velkora.constData(), "tmpfs", 0, "size=256k") == 0);
+        for (const auto &f : files)
+            s.root.write(QString::fromLatin1(f[0]), f[1]);
+        const auto w = s.open();
+        const QByteArray target = QFile::encodeName(s.root.path(where));
+        if (full) {
+            const int fd = ::open((target + "/filler").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            const QByteArray chunk(4096, 'x');
+            while (::write(fd, chunk.constData(), size_t(chunk.size())) > 0 || ::write(fd, chunk.constData(), 1) > 0) {
+            }
+            ::close(fd);
+        } else {
+            QVERIFY(::mount(nullptr, target.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        }
+        s.dialogs.answer(mrOk, QStringLiteral("/data"));
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
+        QVERIFY2(s.dialogs.texts().last().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(s.root.path(broken))),
+                 qPrintable(s.dialogs.texts().last()));
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        selectNode(*w, QStringLiteral("/dev/sdc"));
+        w->btnAddDevClick();
+        part<QAbstractButton>(*w, "btnMdCreate")->click();
+        for (const auto &f : files)
+            if (where == QLatin1String("/etc/velkora") || f[0] == "/etc/fstab")
+                QCOMPARE(s.root.read(QString::fromLatin1(f[0])), f[1]);
+        QCOMPARE(QDir(s.root.path(where)).entryList({QStringLiteral(".*")}, QDir::Hidden | QDir::Files), QStringList());
+    }
+};
+
+QTEST_MAIN(TestHostMainDiskOps)
+#include "tst_hostmain_diskops.moc"

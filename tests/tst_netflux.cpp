@@ -1,0 +1,426 @@
+// The traffic monitor and the speed dialog: the graphs' pixels on fixed
+// samples, the rate texts, the histories sampled through a stand-in kernel
+// and a scratch /proc/net/dev, failing ticks, and ticks during a command wait.
+#include "conmain_fixture.h"
+#include "untNetFlux.h"
+#include "untSelSpeed.h"
+#include "vkCmdUtils.h"
+#include "vkGuard.h"
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
+
+namespace {
+const QRgb kBlack = qRgb(0, 0, 0), kGrid = qRgb(0, 96, 0), kCentre = qRgb(160, 160, 0);
+const QRgb kRed = qRgb(255, 0, 0), kGreen = qRgb(0, 255, 0), kBack = qRgb(236, 233, 216);
+constexpr qint64 kFull = 12582912;   // 100Mbit/s: bytes per second at full height
+
+// A stand-in kernel answering the flag query for the named interfaces.
+struct TFlagKernel {
+    QMap<QByteArray, short> flags;
+    TFlagKernel(const QList<QByteArray> &running = {})
+    {
+        for (const QByteArray &n : running)
+            flags[n] = IFF_UP | IFF_RUNNING;
+        SetNicIoctlForTesting([this](int, unsigned long req, void *arg) {
+            auto *r = static_cast<ifreq *>(arg);
+            const QByteArray name(r->ifr_name, qsizetype(strnlen(r->ifr_name, IFNAMSIZ)));
+            if (req != SIOCGIFFLAGS || !flags.contains(name))
+                return -1;
+            r->ifr_flags = flags.value(name);
+            return 0;
+        });
+    }
+    ~TFlagKernel() { SetNicIoctlForTesting(nullptr); }
+};
+
+// /proc/net/dev lines "name: rx ... tx ..." for (name, receive, transmit).
+QByteArray netDev(const QList<std::tuple<QString, qint64, qint64>> &lines)
+{
+    QByteArray t = "Inter-|   Receive    |  Transmit\n face |bytes    packets|bytes    packets\n";
+    for (const auto &[name, rx, tx] : lines)
+        t += QStringLiteral("%1: %2 7 0 0 0 0 0 0 %3 5 0 0 0 0 0 0\n").arg(name).arg(rx).arg(tx).toUtf8();
+    return t;
+}
+
+// A shown monitor whose timer stays still: the tests drive its ticks.
+std::unique_ptr<TfmNicStat> monitor()
+{
+    auto w = std::make_unique<TfmNicStat>();
+    w->Timer1->stop();
+    w->show();
+    return w;
+}
+
+void tickAt(TfmNicStat &w, qint64 ms)
+{
+    SetNetFluxClockForTesting([ms] { return ms; });
+    w.Timer1Timer();
+    SetNetFluxClockForTesting(nullptr);
+}
+
+// The bar whose right column is x: its height up from bottom in colour c.
+int barHeight(const QImage &img, int x, int bottom, QRgb c)
+{
+    int h = 0;
+    while (bottom - 1 - h >= 0 && img.pixel(x, bottom - 1 - h) == c && img.pixel(x - 1, bottom - 1 - h) == c)
+        ++h;
+    return h;
+}
+} // namespace
+
+class TestNetFlux : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TLibraryScope> library;
+
+private Q_SLOTS:
+    void initTestCase() { library = std::make_unique<TLibraryScope>(); }
+    void cleanupTestCase() { library.reset(); }
+    void init()
+    {
+        MaxRate = int(kFull);
+        SpeedLabel = QStringLiteral("100Mbit/s");
+    }
+
+    void formatRate_data()
+    {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QString>("text");
+        for (const auto &[n, t] : QList<std::pair<int, const char *>>{
+                 {-1, ""}, {0, "0B/s"}, {1023, "1023B/s"}, {1024, "1.0kB/s"}, {1048575, "1024.0kB/s"},
+                 {1048576, "1.0MB/s"}, {INT_MAX, "2048.0MB/s"}})
+            QTest::addRow("%d", n) << n << QString::fromLatin1(t);
+    }
+    void formatRate()
+    {
+        QFETCH(int, n);
+        QFETCH(QString, text);
+        QCOMPARE(FormatRate(n), text);
+    }
+
+    // 620 x 440: one interface gives rows of 217 and graphs of 197 with
+    // eleven grid lines (the centre line on the third); three give graphs of
+    // 52 with the centre line only. Labels stand right-aligned above.
+    void layout_data()
+    {
+        QTest::addColumn<int>("interfaces");
+        QTest::addColumn<int>("rowH");
+        QTest::addColumn<QList<int>>("lines");   // lit rows of a graph's left column, from its top
+        QTest::newRow("one") << 1 << 217 << QList<int>{16, 32, 49, 65, 82, 98, 114, 131, 147, 164, 180};
+        QTest::newRow("three") << 3 << 72 << QList<int>{26};
+    }
+    void layout()
+    {
+        QFETCH(int, interfaces);
+        QFETCH(int, rowH);
+        QFETCH(QList<int>, lines);
+        TFlagKernel kernel({"vkt0", "vkt1", "vkt2"});
+        ScratchRoot root;
+        QList<std::tuple<QString, qint64, qint64>> before, after;
+        for (int i = 0; i < interfaces; ++i) {
+            before << std::make_tuple(QStringLiteral("vkt%1").arg(i), qint64(0), qint64(0));
+            after << std::make_tuple(QStringLiteral("vkt%1").arg(i), kFull, 2 * kFull);   // recv half, send full
+        }
+        const auto w = monitor();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Network Traffic Watch - 100Mbit/s"));
+        root.write("/proc/net/dev", netDev(before));
+        tickAt(*w, 0);
+        root.write("/proc/net/dev", netDev(after));
+        tickAt(*w, 2000);
+        const QImage img = w->Bitmap();
+        QCOMPARE(img.size(), QSize(620, 440));
+        const int graphH = rowH - 20;
+        for (int row = 0; row < 2 * interfaces; ++row) {
+            const int y = row * rowH + 20;
+            QList<int> lit;
+            for (int dy = 0; dy < graphH; ++dy)
+                if (img.pixel(12, y + dy) != kBlack)
+                    lit << dy;
+            QCOMPARE(lit, lines);
+            QCOMPARE(img.pixel(12, y + graphH / 2), kCentre);
+            QCOMPARE(img.pixel(12, y - 1), kBack);
+            QCOMPARE(img.pixel(12, y + graphH), kBack);
+            QCOMPARE(img.pixel(9, y + 1), kBack);
+            QCOMPARE(img.pixel(610, y + 1), kBack);
+            for (int x = 550; x > 10; x -= 60)   // vertical lines every 60 from the right
+                QCOMPARE(img.pixel(x, y + 1), kGrid);
+            QCOMPARE(img.pixel(580, y + 1), kBlack);
+            const bool recv = row % 2;
+            QCOMPARE(barHeight(img, 609, y + graphH, recv ? kRed : kGreen), recv ? graphH / 2 : graphH);
+            QCOMPARE(img.pixel(607, y + graphH - 1), kBlack);   // one interval: two pixels
+            int ink = 0, leftInk = 0;
+            for (int ly = row * rowH + 5; ly < y; ++ly)
+                for (int x = 10; x < 610; ++x)
+                    if (qGray(img.pixel(x, ly)) < 100)
+                        ++(x < 300 ? leftInk : ink);
+            QVERIFY(ink > 50);
+            QCOMPARE(leftInk, 0);
+        }
+    }
+
+    // Twelve interfaces leave the graphs no room: ticks redraw the labels
+    // only, and the picture equals one drawn whole from the same histories.
+    void labelsOnlyRedrawIsWhole()
+    {
+        QList<QByteArray> names;
+        for (int i = 0; i < 12; ++i)
+            names << "vkt" + QByteArray::number(i);
+        TFlagKernel kernel(names);
+        ScratchRoot root;
+        const auto piecewise = monitor();
+        const auto whole = monitor();
+        whole->hide();
+        for (int t = 0; t < 3; ++t) {
+            QList<std::tuple<QString, qint64, qint64>> lines;
+            for (int i = 0; i < 12; ++i)
+                lines << std::make_tuple(QString::fromLatin1(names[i]), qint64(t) * (i + 1) * 999999, qint64(t) * 7777 * (t + i));
+            root.write("/proc/net/dev", netDev(lines));
+            if (t == 2)
+                whole->show();
+            tickAt(*piecewise, t * 2000);
+            tickAt(*whole, t * 2000);
+        }
+        QVERIFY(piecewise->Bitmap() == whole->Bitmap());
+    }
+
+    // Bars in a 600 x 197 graph at (10, 20); samples 2 s apart unless timed.
+    void bars_data()
+    {
+        QTest::addColumn<QList<qint64>>("values");
+        QTest::addColumn<QList<qint64>>("times");
+        QTest::addColumn<int>("rate");               // the newest, bytes per second
+        QTest::addColumn<QList<int>>("heights");     // right to left, one per 2-pixel column
+        const qint64 f = 2 * kFull;                  // full scale over one interval
+        QTest::newRow("one sample: no bar") << QList<qint64>{5} << QList<qint64>{} << -1 << QList<int>{0};
+        QTest::newRow("newest right, older left")
+            << QList<qint64>{0, f / 4, f / 4 + f} << QList<qint64>{} << int(kFull) << QList<int>{197, 49, 0};
+        QTest::newRow("counter wraps past 2^32: a normal bar")
+            << QList<qint64>{0xFFFFF000LL, (0xFFFFF000LL + f / 2) & 0xFFFFFFFF} << QList<qint64>{}
+            << int(kFull / 2) << QList<int>{98, 0};
+        QTest::newRow("counter restarts: far above the graph")
+            << QList<qint64>{1000000000, 1000} << QList<qint64>{} << int((0x100000000LL - 999999000) / 2)
+            << QList<int>{217, 0};   // up to the picture's top
+        QTest::newRow("late sample: three bars of the mean, no spike")
+            << QList<qint64>{0, f / 2, f / 2 + 3 * f / 2} << QList<qint64>{0, 2000, 8000} << int(kFull / 2)
+            << QList<int>{98, 98, 98, 98, 0};
+        QTest::newRow("slightly late tick: one interval")
+            << QList<qint64>{0, f} << QList<qint64>{0, 2900} << int(kFull) << QList<int>{197, 0};
+        QTest::newRow("a tick missed: two bars of half the difference")
+            << QList<qint64>{0, f} << QList<qint64>{0, 4100} << int(kFull / 2) << QList<int>{98, 98, 0};
+        QList<qint64> full;
+        for (int i = 0; i < 600; ++i)
+            full << i * f / 2;
+        QTest::newRow("full history: the graph and one bar left of it")
+            << full << QList<qint64>{} << int(kFull / 2) << (QList<int>(301, 98) << 0);
+    }
+    void bars()
+    {
+        QFETCH(QList<qint64>, values);
+        QFETCH(QList<qint64>, times);
+        QFETCH(int, rate);
+        QFETCH(QList<int>, heights);
+        const auto w = monitor();
+        TSampleList samples;
+        for (int i = 0; i < values.size(); ++i)
+            samples.push_back({uint32_t(values[i]), times.isEmpty() ? i * 2000 : times[i]});
+        QImage img(620, 440, QImage::Format_RGB32);
+        img.fill(kBack);
+        QCOMPARE(w->DrawGraph(img, 10, 20, 600, 197, kRed, samples), rate);
+        QList<int> drawn;
+        for (int i = 0; i < heights.size(); ++i)
+            drawn << barHeight(img, 609 - 2 * i, 217, kRed);
+        QCOMPARE(drawn, heights);
+    }
+
+    // Keys in first-appearance order, "lo" and interfaces not running
+    // skipped, keys case-blind, low 32 bits kept, at most 600 samples.
+    void sampling()
+    {
+        TFlagKernel kernel({"vkt1", "vkt0", "lo", "VKT1"});
+        kernel.flags["vktdown"] = IFF_UP;   // cable unplugged
+        ScratchRoot root;
+        const auto w = monitor();
+        root.write("/proc/net/dev", netDev({{"lo", 3, 4}}));
+        tickAt(*w, 0);
+        QCOMPARE(w->Lists().Count(), 0);
+        QCOMPARE(w->grab().toImage().pixel(300, 200), kBlack);   // nothing to show: black
+        root.write("/proc/net/dev", netDev({{"vkt1", 1, 2}, {"lo", 3, 4}, {"vktdown", 5, 6}, {"vktgone", 7, 8},
+                                            {"vkt0", 9, 10}}));
+        tickAt(*w, 2000);
+        root.write("/proc/net/dev", netDev({{"VKT1", 11, 12}, {"vkt0", 0x100000005LL, 14}}));
+        tickAt(*w, 4000);
+        const TSampleLists &l = w->Lists();
+        QStringList keys;
+        QList<QList<qint64>> values;
+        for (int i = 0; i < l.Count(); ++i) {
+            keys << l.Key(i);
+            values << QList<qint64>();
+            for (const TSample &s : l.Samples(i))
+                values.last() << s.Value;
+        }
+        QCOMPARE(keys, (QStringList{"vkt1 send", "vkt1 recv", "vkt0 send", "vkt0 recv"}));
+        QCOMPARE(values, (QList<QList<qint64>>{{2, 12}, {1, 11}, {10, 14}, {9, 5}}));
+
+        TNicStat rec;
+        rec.Name = QStringLiteral("vkt0");
+        for (int i = 0; i < 599; ++i)
+            w->AddSample(rec);
+        QCOMPARE(l.Samples(3).size(), size_t(600));   // the 601st dropped the oldest
+        QCOMPARE(l.Samples(3).front().Value, 5u);
+    }
+
+    // A failing tick ends at the bad line: lines before it keep their
+    // samples, the redraw is skipped, the error shown; the next tick works.
+    void failingTick_data()
+    {
+        QTest::addColumn<QByteArray>("file");   // empty: none
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("kept");          // keys sampled before the failure
+        QTest::newRow("no file") << QByteArray() << "I/O error 2" << 0;
+        QTest::newRow("counter not a number") << netDev({{"vkt0", 1, 1}, {"vkt1", 1, 1}}).replace("vkt1: 1", "vkt1: 1x")
+                                              << "'1x' is not a valid integer value" << 2;
+        QTest::newRow("line cut short") << QByteArray("h1\nh2\nvkt1: 1 2 3\n") << "'' is not a valid integer value" << 0;
+    }
+    void failingTick()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QFETCH(int, kept);
+        TFlagKernel kernel({"vkt0", "vkt1"});
+        ScratchRoot root;
+        DialogRecorder dialogs;
+        const auto w = monitor();
+        if (!file.isEmpty())
+            root.write("/proc/net/dev", file);
+        QMetaObject::invokeMethod(w->Timer1, "timeout");
+        QCOMPARE(dialogs.texts(), QStringList{message});
+        QCOMPARE(dialogs.requests().first().Type, TMsgDlgType::Error);
+        QCOMPARE(w->Lists().Count(), kept);
+        QVERIFY(w->Bitmap().isNull());
+        root.write("/proc/net/dev", netDev({{"vkt1", 1, 1}}));
+        QMetaObject::invokeMethod(w->Timer1, "timeout");
+        QCOMPARE(dialogs.texts().size(), 1);
+        QVERIFY(!w->Bitmap().isNull());
+    }
+
+    // While the console waits for a command the monitor keeps sampling. A
+    // tick that fails meanwhile opens one error box and the wait ends on
+    // time; no tick starts again until the box is answered.
+    void ticksDuringACommandWait()
+    {
+        TFlagKernel kernel({"vkt0"});
+        ScratchRoot root;
+        InstallShellIdleHook();
+        const auto w = monitor();
+        w->Timer1->start(100);
+        root.write("/proc/net/dev", netDev({{"vkt0", 0, 0}}));
+        RunShell(QStringLiteral("sleep 0.6"));
+        QVERIFY(w->Lists().Count() == 2 && w->Lists().Samples(0).size() >= 3);
+
+        root.remove("/proc/net/dev");
+        const size_t before = w->Lists().Samples(0).size();
+        QElapsedTimer clock;
+        clock.start();
+        RunShell(QStringLiteral("sleep 0.6"));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        auto boxes = [] {
+            QList<QMessageBox *> open;
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+                    open << box;
+            return open;
+        };
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().first()->text(), QStringLiteral("I/O error 2"));
+        root.write("/proc/net/dev", netDev({{"vkt0", 0, 0}}));
+        QTest::qWait(400);
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(w->Lists().Samples(0).size(), before);
+        boxes().first()->button(QMessageBox::Ok)->click();
+        QTRY_VERIFY(w->Lists().Samples(0).size() > before);
+        SetShellIdleHook(nullptr);
+    }
+
+    // The speed dialog: the second entry preselected; each entry's full
+    // scale; no entry, no change.
+    void speedDialog_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("10") << 0 << 1258291 << "10Mbit/s";
+        QTest::newRow("100") << 1 << 12582912 << "100Mbit/s";
+        QTest::newRow("1000") << 2 << 125829120 << "1000Mbit/s";
+        QTest::newRow("none") << -1 << 1 << "";
+    }
+    void speedDialog()
+    {
+        QFETCH(int, row);
+        QFETCH(int, rate);
+        QFETCH(QString, label);
+        DialogRecorder dialogs;
+        MaxRate = 1;
+        SpeedLabel.clear();
+        TfmSelSpeed d;
+        QCOMPARE(d.windowTitle(), QStringLiteral("Select Speed"));
+        QCOMPARE(d.ListBox1->currentRow(), 1);
+        d.ListBox1->setCurrentRow(row);
+        QCoreApplication::processEvents();
+        QCOMPARE(d.btnOK->isEnabled(), row >= 0);
+        if (row >= 0)
+            d.btnOK->click();
+        else
+            RunGuarded(&d, [&] { d.btnOKClick(); });
+        QCOMPARE(d.result() == QDialog::Accepted, row >= 0);
+        QCOMPARE(dialogs.texts(), row >= 0 ? QStringList() : QStringList{"error selection"});
+        QCOMPARE(MaxRate, rate);
+        QCOMPARE(SpeedLabel, label);
+    }
+
+    // The monitor button: the speed is asked once, again after a cancel;
+    // the window is kept, samples while hidden and is drawn when shown.
+    void monitorButton()
+    {
+        TFlagKernel kernel({"vkt0"});
+        ConsoleScratch s;
+        s.root.write("/proc/net/dev", netDev({{"vkt0", 0, 0}}));
+        auto w = s.open();
+        int asked = 0;
+        SetSelectSpeedHook([&](TfmSelSpeed *d) {
+            if (++asked == 1)
+                return int(QDialog::Rejected);
+            d->ListBox1->setCurrentRow(2);
+            d->btnOK->click();
+            return d->result();
+        });
+        auto *button = part<QPushButton>(*w, "btnNicMon");
+        button->click();
+        QVERIFY(!fmNicStat);
+        button->click();
+        TfmNicStat *monitor = fmNicStat;
+        QVERIFY(monitor && monitor->isVisible());
+        QCOMPARE(monitor->windowTitle(), QStringLiteral("Network Traffic Watch - 1000Mbit/s"));
+        QVERIFY(monitor->Timer1->isActive() && monitor->Timer1->interval() == 2000);
+        monitor->close();
+        tickAt(*monitor, 0);
+        QCOMPARE(monitor->Lists().Count(), 2);
+        QVERIFY(monitor->Bitmap().isNull());
+        button->click();
+        QCOMPARE(asked, 2);
+        QCOMPARE(fmNicStat, monitor);
+        QVERIFY(monitor->isVisible());
+        QTRY_COMPARE(monitor->Bitmap().size(), QSize(620, 440));
+        SetSelectSpeedHook(nullptr);
+        w.reset();
+        QVERIFY(!fmNicStat);
+    }
+};
+
+QTEST_MAIN(TestNetFlux)
+#include "tst_netflux.moc"
