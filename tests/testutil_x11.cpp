@@ -149,9 +149,16 @@ bool TXSession::waitWindow(const QString &Title, TWindow &Win, int Ms) const
 
 bool TXSession::click(int X, int Y) const
 {
+    // "mousemove --sync" waits for the pointer to leave where it is, which
+    // it never does when it is there already: then it only clicks.
+    const QByteArray at = RunProgram(QStringLiteral("xdotool"), {"getmouselocation"}, env());
+    const bool there = at.startsWith("x:" + QByteArray::number(X) + " y:" + QByteArray::number(Y) + ' ');
+    QStringList args{"mousemove", "--sync", QString::number(X), QString::number(Y)};
+    if (there)
+        args.clear();
+    args << QStringLiteral("click") << QStringLiteral("1");
     int rc = -1;
-    RunProgram(QStringLiteral("xdotool"), {"mousemove", "--sync", QString::number(X), QString::number(Y), "click", "1"},
-               env(), &rc);
+    RunProgram(QStringLiteral("xdotool"), args, env(), &rc);
     return rc == 0;
 }
 

@@ -249,9 +249,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     };
     // The command window: OK is pressed once its command has ended (it
     // starts 300 ms after the window shows; then the tool has no child left),
-    // and again should a click go astray. Not before: after a click on the
-    // still disabled button, clicks on the same spot are ignored until the
-    // pointer has been elsewhere.
+    // and again should a click go astray.
     auto closeCommandWindow = [&] {
         TXSession::TWindow dlg;
         if (!waitDialog(dlg, 10000) || dlg.Width != kCmdWidth || dlg.Height != kCmdHeight)
