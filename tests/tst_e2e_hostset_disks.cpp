@@ -158,6 +158,9 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     writeFile(w + "/fixture/partitions",
               "major minor  #blocks  name\n\n   8       16 " + QByteArray::number(kDiskBytes / 1024) + " sdb\n");
     writeFile(w + "/tmp/bin/mdadm", "#!/bin/sh\necho \"$*\" >> /tmp/mdadm.calls\n", true);
+    // The program runs from the namespace's own /tmp: a build directory
+    // below the real /tmp would be hidden there.
+    QVERIFY(QFile::copy(vkhostset, w + "/tmp/bin/vkhostset"));
     QDir().mkpath(w + "/ns");
     QDir().mkpath(w + "/tmp/xdg");
     QFile::setPermissions(w + "/tmp/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -174,7 +177,7 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
                              "mknod -m 660 /dev/sdb1 b " + nodeNumbers(partLoop) + " || exit 97\n"
                              "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
                              "mount --bind \"$W/tmp\" /tmp || exit 97\n"
-                             "exec '" + QFile::encodeName(vkhostset) + "'\n";
+                             "exec /tmp/bin/vkhostset\n";
     writeFile(w + "/setup.sh", setup, true);
 
     const TLayout layout = measureLayout();
