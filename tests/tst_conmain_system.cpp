@@ -48,11 +48,11 @@ QList<std::pair<const char *, QString>> hostileTexts()
             {"newline", "/root/a.run\n" + touch}};
 }
 
-void setInterfaces(const QStringList &spec)   // "name=address"; "lo" is the loopback
+void setInterfaces(const QStringList &entries)   // "name=address"; "lo" is the loopback
 {
     TNICs *nics = SystemInfo->NICs();
     nics->Clear();
-    for (const QString &entry : spec) {
+    for (const QString &entry : entries) {
         TNIC *nic = nics->FindNIC(entry.section(QLatin1Char('='), 0, 0), true);
         nic->IsLoopback = nic->Name == QLatin1String("lo");
         inet_pton(AF_INET, entry.section(QLatin1Char('='), 1).toLatin1().constData(), &nic->Addr);
