@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -13,45 +12,23 @@ class TestHostMainStart : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The drivers tab shows first; anchored controls keep their distances to
+    // the page's edges on a resize, whatever size the tabs end up with.
     void windowDefinition()
     {
         HostScratch s;
         const auto w = s.open();
-        QCOMPARE(w->objectName(), QStringLiteral("fmMain"));
-        QCOMPARE(w->windowTitle(), QStringLiteral("Velkora系统配置工具 - Velkora System Configuration"));
-        QCOMPARE(w->size(), QSize(650, 440));
-        QCOMPARE(w->minimumSize(), QSize(650, 440));
         QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-
         auto *tabs = part<QTabWidget>(*w, "PageControl1");
-        QCOMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->widget(0)->objectName(), QStringLiteral("tsModules"));
-        QCOMPARE(tabs->tabText(0), QStringLiteral("驱动程序"));
-        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("tsDisks"));
-        QCOMPARE(tabs->tabText(1), QStringLiteral("磁盘管理"));
-        // Shown first: the drivers tab, whatever the definition says.
         QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsModules"));
-
-        QVERIFY(!part(*w, "btnModuleEdit")->isEnabled());
-        QVERIFY(part(*w, "btnModuleUp")->isHidden() && !part(*w, "btnModuleUp")->isEnabled());
-        QCOMPARE(part<QMenu>(*w, "pmAddModule")->actions().at(0)->objectName(), QStringLiteral("menuNIC"));
-
-        // The list stretches with the window; the buttons keep to its bottom edge.
         w->show();
-        const QRect list = part(*w, "lbModules")->geometry();
-        const QRect add = part(*w, "btnModuleAdd")->geometry();
-        const QRect tree = part(*w, "tvDev")->geometry();
-        QCOMPARE(tree, QRect(2, 2, 420, 355));
+        const QRect list = part(*w, "lbModules")->geometry(), add = part(*w, "btnModuleAdd")->geometry();
         w->resize(800, 540);
         QCOMPARE(part(*w, "lbModules")->geometry(), list.adjusted(0, 0, 150, 100));
         QCOMPARE(part(*w, "btnModuleAdd")->geometry(), add.translated(0, 100));
         tabs->setCurrentIndex(1);   // a page takes the new size once it is shown
-        const QRect page = tabs->widget(1)->rect();
-        const QRect grown = part(*w, "tvDev")->geometry();
-        QCOMPARE(grown.topLeft(), tree.topLeft());
-        QCOMPARE(QPoint(page.width() - grown.x() - grown.width(), page.height() - grown.y() - grown.height()),
-                 QPoint(642 - 422, 412 - 357));   // its distances to the page's edges
-        QCOMPARE(list.topLeft(), QPoint(2, 2));
+        const QRect page = tabs->widget(1)->rect(), tree = part(*w, "tvDev")->geometry();
+        QCOMPARE(QRect(2, 2, page.width() - 222, page.height() - 57), tree);   // 220 and 55 to the right and bottom
     }
 
     // The window's caption and texts from the language file's keys.
@@ -93,9 +70,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(s.root.path("/etc/velkora")).isDir());
         QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
         QCOMPARE(part<QListWidget>(*w, "lbModules")->count(), 0);
-        QVERIFY(w->NetModules.isEmpty() && w->ScsiModules.isEmpty());
-        QVERIFY(HostScratch::modulesDir().startsWith("/lib/modules/"));
-        QVERIFY(HostScratch::modulesDir().size() > 13);
+        QCOMPARE(HostScratch::modulesDir(), "/lib/modules/" + QSysInfo::kernelVersion());
     }
 
     // A step that fails ends the creation handler with its error shown; the
@@ -117,7 +92,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("conf");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("LF") << QByteArray("e1000\nbnx2 debug=1\n") << QStringList{"e1000", "bnx2 debug=1"};
         QTest::newRow("CRLF, no final end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
         QTest::newRow("CR") << QByteArray("a\rb\r") << QStringList{"a", "b"};
         QTest::newRow("empty lines") << QByteArray("\na\n\n\nb\n\n") << QStringList{"", "a", "", "", "b", ""};

@@ -27,19 +27,14 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("lines");
         const QString a1024(1024, QLatin1Char('a'));
         QTest::newRow("silent, exit 0") << "true" << QStringList{"", kRule, "  RESULT: 0"};
-        QTest::newRow("exit 1") << "exit 1" << QStringList{"", kRule, "  RESULT: 256"};
         QTest::newRow("missing command")
             << "no-such-command-here"
             << QStringList{"sh: 1: no-such-command-here: not found", "", kRule, "  RESULT: 32512"};
         QTest::newRow("3000-byte line")
             << "printf '%03000d\\n' 0 | tr 0 a"
             << QStringList{a1024, a1024, QString(952, QLatin1Char('a')), "", kRule, "  RESULT: 0"};
-        QTest::newRow("blanks") << "printf '  x \\t \\n\\ty\\n'"
-                                << QStringList{"  x", "\ty", "", kRule, "  RESULT: 0"};
-        QTest::newRow("last line without newline") << "printf 'a\\nb'"
-                                                   << QStringList{"a", "b", "", kRule, "  RESULT: 0"};
-        QTest::newRow("empty lines kept") << "printf '\\n\\nz\\n'"
-                                          << QStringList{"", "", "z", "", kRule, "  RESULT: 0"};
+        QTest::newRow("blanks, empty lines, last line without newline")
+            << "printf '\\n  x \\t \\n\\n\\ty\\nb'" << QStringList{"", "  x", "", "\ty", "b", "", kRule, "  RESULT: 0"};
         QTest::newRow("error output merged") << "(echo out; echo err >&2; exit 3)"
                                              << QStringList{"out", "err", "", kRule, "  RESULT: 768"};
         // Only the last command of a pipeline has its error output merged.
@@ -145,8 +140,6 @@ private Q_SLOTS:
         const QString file = dir + QStringLiteral("/run.txt");
         s.dialogs.answer(mrOk, file);
         w.btnSave->click();
-        QCOMPARE(s.dialogs.requests().first().Caption, QStringLiteral("Save As"));
-        QCOMPARE(s.dialogs.requests().first().Filter, QStringLiteral("Text File(*.txt)|All File(*.*)"));
         if (writable) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadOnly));
