@@ -175,74 +175,57 @@ private Q_SLOTS:
         QCOMPARE(rows, (QStringList{"bnx2|", "e1000|" + description}));
     }
 
-    void edit_data()
+    // Edit (a double click) and Delete act on the selected line only and
+    // follow the selection; no line is selected after a deletion.
+    void lineActions_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("confirmed") << int(mrOk) << " e1000  debug=1 " << QByteArray("a\n e1000  debug=1 \n");
-        QTest::newRow("emptied") << int(mrOk) << QString() << QByteArray("a\n\n");
-        QTest::newRow("cancelled") << int(mrCancel) << "x" << QByteArray("a\ne1000\n");
-    }
-    void edit()
-    {
-        QFETCH(int, answer);
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, saved);
-        HostScratch s;
-        s.modulesConf("a\ne1000\n");
-        const auto w = s.open();
-        // A double click on an empty place with nothing selected does nothing.
-        w->lbModulesDblClick();
-        QVERIFY(s.dialogs.requests().isEmpty());
-        select(*w, 1);
-        s.dialogs.answer(answer, typed);
-        w->lbModulesDblClick();
-        QCOMPARE(s.dialogs.requests().size(), 1);
-        const TDialogRequest &r = s.dialogs.requests().first();
-        QCOMPARE(r.kind, TDialogRequest::InputText);
-        QCOMPARE(r.Caption, QStringLiteral("编辑参数"));
-        QCOMPARE(r.Text, QStringLiteral("编辑模块\"e1000\"的参数"));
-        QCOMPARE(r.Value, QStringLiteral("e1000"));
-        QCOMPARE(s.modulesConf(), saved);
-    }
-
-    // Edit, Delete and Load follow the selection; no line is selected after
-    // a deletion.
-    void enableRules_data()
-    {
+        QTest::addColumn<bool>("edit");          // else delete
         QTest::addColumn<QByteArray>("conf");
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("typed");
         QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("last line deleted") << QByteArray("e1000\n") << 0 << int(mrYes) << QByteArray("");
-        QTest::newRow("middle line deleted") << QByteArray("a\nb\nc\n") << 1 << int(mrYes) << QByteArray("a\nc\n");
-        QTest::newRow("No") << QByteArray("a\nb\n") << 0 << int(mrNo) << QByteArray("a\nb\n");
+        const QByteArray two = "a\ne1000\n";
+        QTest::newRow("edit confirmed") << true << two << 1 << int(mrOk) << " e1000  debug=1 " << QByteArray("a\n e1000  debug=1 \n");
+        QTest::newRow("edit emptied") << true << two << 1 << int(mrOk) << QString() << QByteArray("a\n\n");
+        QTest::newRow("edit cancelled") << true << two << 1 << int(mrCancel) << "x" << two;
+        QTest::newRow("last line deleted") << false << QByteArray("e1000\n") << 0 << int(mrYes) << QString() << QByteArray("");
+        QTest::newRow("middle line deleted") << false << QByteArray("a\nb\nc\n") << 1 << int(mrYes) << QString() << QByteArray("a\nc\n");
+        QTest::newRow("delete, No") << false << two << 0 << int(mrNo) << QString() << two;
     }
-    void enableRules()
+    void lineActions()
     {
+        QFETCH(bool, edit);
         QFETCH(QByteArray, conf);
         QFETCH(int, row);
         QFETCH(int, answer);
+        QFETCH(QString, typed);
         QFETCH(QByteArray, saved);
         HostScratch s;
         s.modulesConf(conf);
         const auto w = s.open();
         const char *const actions[] = {"btnModuleEdit", "btnModuleDel", "btnModuleInsert"};
+        w->lbModulesDblClick();   // on an empty place with nothing selected: nothing
+        w->btnModuleDelClick();
+        QVERIFY(s.dialogs.requests().isEmpty());
         for (const char *b : actions)
             QVERIFY(!enabled(*w, b));
         select(*w, row);
         for (const char *b : actions)
             QVERIFY(enabled(*w, b));
         const QString line = modules(*w)->item(row)->text();
-        s.dialogs.answer(answer);
-        part<QPushButton>(*w, "btnModuleDel")->click();
-        QCOMPARE(s.dialogs.texts(), QStringList{"确实要删除模块\"" + line + "\"吗？"});
-        QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes | mbNo));
+        s.dialogs.answer(answer, typed);
+        if (edit)
+            w->lbModulesDblClick();
+        else
+            part<QPushButton>(*w, "btnModuleDel")->click();
+        QCOMPARE(s.dialogs.texts(), QStringList{QString(edit ? "编辑模块\"%1\"的参数" : "确实要删除模块\"%1\"吗？").arg(line)});
+        const TDialogRequest &r = s.dialogs.requests().first();
+        QVERIFY(edit ? r.kind == TDialogRequest::InputText && r.Value == line : r.Buttons == unsigned(mbYes | mbNo));
         QCOMPARE(s.modulesConf(), saved);
         QCoreApplication::processEvents();
         for (const char *b : actions)
-            QCOMPARE(enabled(*w, b), answer == mrNo);
+            QCOMPARE(enabled(*w, b), edit || answer == mrNo);
     }
 
     // A failed save reports the file's error and keeps the list's change.
@@ -274,8 +257,6 @@ private Q_SLOTS:
         QTest::newRow("semicolon") << "e1000; touch PWNED" << "[e1000;][touch][PWNED]";
         QTest::newRow("command substitution") << "e1000 $(touch PWNED)" << "[e1000][$(touch][PWNED)]";
         QTest::newRow("backquotes") << "e1000 `touch PWNED`" << "[e1000][`touch][PWNED`]";
-        QTest::newRow("pipe") << "e1000|touch PWNED" << "[e1000|touch][PWNED]";
-        QTest::newRow("redirection") << "e1000 >PWNED" << "[e1000][>PWNED]";
         QTest::newRow("newline") << "e1000\ntouch PWNED" << "[e1000][touch][PWNED]";
         QTest::newRow("quote inside") << "e1000 o=\"it's\"" << "[e1000][o=it's]";
     }
