@@ -106,7 +106,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("okEnabled");
         QTest::addColumn<QString>("added");
         const QStringList two{"bnx2", "e1000"};
-        QTest::newRow("empty list, OK") << QStringList() << "ok" << false << QString();
         QTest::newRow("nothing selected, OK") << two << "ok" << false << QString();
         QTest::newRow("selected, OK") << two << "select ok" << true << "e1000";
         QTest::newRow("selected, Cancel") << two << "select cancel" << true << QString();

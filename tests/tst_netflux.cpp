@@ -346,61 +346,39 @@ private Q_SLOTS:
         SetShellIdleHook(nullptr);
     }
 
-    // The speed dialog: the second entry preselected; another entry's full
-    // scale (the monitor button takes the third); no entry, no change.
-    void speedDialog_data()
-    {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("10") << 0 << 1258291 << "10Mbit/s";
-        QTest::newRow("none") << -1 << 1 << "";
-    }
-    void speedDialog()
-    {
-        QFETCH(int, row);
-        QFETCH(int, rate);
-        QFETCH(QString, label);
-        DialogRecorder dialogs;
-        MaxRate = 1;
-        SpeedLabel.clear();
-        TfmSelSpeed d;
-        QCOMPARE(d.ListBox1->currentRow(), 1);
-        d.ListBox1->setCurrentRow(row);
-        QCoreApplication::processEvents();
-        QCOMPARE(d.btnOK->isEnabled(), row >= 0);
-        if (row >= 0)
-            d.btnOK->click();
-        else
-            RunGuarded(&d, [&] { d.btnOKClick(); });
-        QCOMPARE(d.result() == QDialog::Accepted, row >= 0);
-        QCOMPARE(dialogs.texts(), row >= 0 ? QStringList() : QStringList{"error selection"});
-        QCOMPARE(MaxRate, rate);
-        QCOMPARE(SpeedLabel, label);
-    }
-
-    // The monitor button: the speed is asked once, again after a cancel;
-    // the window is kept, samples while hidden and is drawn when shown.
+    // The monitor button: the speed dialog (second entry preselected, no
+    // entry refused) is asked once, again after a cancel; the window is kept,
+    // samples while hidden and is drawn when shown.
     void monitorButton()
     {
         TFlagKernel kernel({"vkt0"});
         ConsoleScratch s;
         s.root.write("/proc/net/dev", netDev({{"vkt0", 0, 0}}));
         auto w = s.open();
-        int asked = 0;
+        int asked = 0, preselected = -1;
+        bool okWithoutEntry = true;
         SetSelectSpeedHook([&](TfmSelSpeed *d) {
-            if (++asked == 1)
+            preselected = d->ListBox1->currentRow();
+            if (++asked == 1) {   // no entry: refused, nothing changes; then a cancel
+                d->ListBox1->setCurrentRow(-1);
+                QCoreApplication::processEvents();
+                okWithoutEntry = d->btnOK->isEnabled();
+                RunGuarded(d, [d] { d->btnOKClick(); });
                 return int(QDialog::Rejected);
+            }
             d->ListBox1->setCurrentRow(2);
             d->btnOK->click();
             return d->result();
         });
         auto *button = part<QPushButton>(*w, "btnNicMon");
         button->click();
-        QVERIFY(!fmNicStat);
+        QVERIFY(!fmNicStat && !okWithoutEntry && preselected == 1);
+        QCOMPARE(s.dialogs.texts(), QStringList{"error selection"});
+        QCOMPARE(MaxRate, int(kFull));
         button->click();
         TfmNicStat *monitor = fmNicStat;
         QVERIFY(monitor && monitor->isVisible());
+        QCOMPARE(MaxRate, 125829120);
         QCOMPARE(monitor->windowTitle(), QStringLiteral("Network Traffic Watch - 1000Mbit/s"));
         QVERIFY(monitor->Timer1->isActive() && monitor->Timer1->interval() == 2000);
         monitor->close();
