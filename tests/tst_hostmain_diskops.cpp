@@ -222,16 +222,6 @@ private Q_SLOTS:
         s.root.remove(QStringLiteral("/etc/velkora/md.conf"));
         s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
         QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/md.conf")) && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
-
-        // A level the tool does not know runs nothing and writes nothing.
-        s.runs.clear();
-        part<QComboBox>(*w, "cmbRAIDLevel")->addItem(QStringLiteral("RAID 6"));
-        part<QComboBox>(*w, "cmbRAIDLevel")->setCurrentIndex(3);
-        selectNode(*w, QStringLiteral("/dev/sdc"));
-        w->btnAddDevClick();
-        part<QAbstractButton>(*w, "btnMdCreate")->click();
-        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("bad RAID level"));
-        QVERIFY(s.runs.isEmpty() && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
     }
 
     void agSize_data()
