@@ -1,4 +1,4 @@
-// The configuration tool's main window: its definition, the start-up steps,
+// The configuration tool's main window: first tab and resizing, the start-up steps,
 // the module tree scan and the loading of modules.conf.
 #include "hostmain_fixture.h"
 
@@ -14,7 +14,7 @@ class TestHostMainStart : public QObject {
 private Q_SLOTS:
     // The drivers tab shows first; anchored controls keep their distances to
     // the page's edges on a resize, whatever size the tabs end up with.
-    void windowDefinition()
+    void firstTabAndResize()
     {
         HostScratch s;
         const auto w = s.open();
