@@ -328,7 +328,7 @@ private Q_SLOTS:
         QVERIFY(s.rebuilt(*w));
 
         s.mtab("/dev/sdb1 /data xfs rw 0 0\n");
-        w->RefreshDiskTree();
+        part<QAbstractButton>(*w, "btnDiskRefresh")->click();
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
         QCOMPARE(s.commands().mid(1), (QStringList{"umount /dev/sdb1 2>&1", "umount /dev/sdb1 2>&1"}));

@@ -80,13 +80,6 @@ private Q_SLOTS:
         QVERIFY(w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda1"))));
         QVERIFY(!w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda2"))));
         QVERIFY(!w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/md0"))));   // mounted whole, no partitions
-
-        // A rebuild empties the member list, whatever array is chosen.
-        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(2);
-        part<QListWidget>(*w, "lbDev")->addItem(QStringLiteral("/dev/sdb"));
-        w->btnDiskRefreshClick();
-        QCOMPARE(part<QListWidget>(*w, "lbDev")->count(), 0);
-        QVERIFY(!part(*w, "btnMdCreate")->isEnabled());
     }
 
     void enableRules_data()
