@@ -37,8 +37,6 @@ private Q_SLOTS:
         QTest::newRow("leading blank") << QByteArray(" e1000\n") << "e1000" << QByteArray();
         QTest::newRow("other case") << QByteArray("E1000\n") << "e1000" << QByteArray("E1000\ne1000\n");
         QTest::newRow("longer name") << QByteArray("e1000e\n") << "e1000" << QByteArray("e1000e\ne1000\n");
-        QTest::newRow("CR, CRLF, empty lines, no final LF")
-            << QByteArray("a\rb\r\n\nc") << "e1000" << QByteArray("a\nb\n\nc\ne1000\n");
     }
     void add()
     {
