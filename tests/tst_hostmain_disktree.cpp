@@ -14,8 +14,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("dev");
         QTest::addColumn<QString>("found");   // "mount point|type", or "-"
         const QByteArray md = "/dev/md/0 /data xfs rw 0 0\n";
-        QTest::newRow("blank-separated") << QByteArray("proc /proc proc rw 0 0\n/dev/sda1 /boot ext4 rw 0 0\n")
-                                         << "/dev/sda1" << "/boot|ext4";
         QTest::newRow("runs of blanks, leading blanks") << QByteArray("  /dev/sda1   /boot   ext4\n") << "/dev/sda1"
                                                         << "/boot|ext4";
         QTest::newRow("first of duplicates") << QByteArray("/dev/sda1 /a xfs\n/dev/sda1 /b ext4\n") << "/dev/sda1"
