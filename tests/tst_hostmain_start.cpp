@@ -1,4 +1,4 @@
-// The configuration tool's main window: first tab and resizing, the start-up steps,
+// The configuration tool's main window: a plain start and resizing, failing start-up steps,
 // the module tree scan and the loading of modules.conf.
 #include "hostmain_fixture.h"
 
@@ -12,12 +12,18 @@ class TestHostMainStart : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The drivers tab shows first; anchored controls keep their distances to
-    // the page's edges on a resize, whatever size the tabs end up with.
-    void firstTabAndResize()
+    // A plain start makes /etc/velkora/ (a missing modules.conf stays
+    // missing) and shows the drivers tab; anchored controls keep their
+    // distances to the page's edges on a resize, whatever size the tabs get.
+    void plainStartAndResize()
     {
         HostScratch s;
+        QVERIFY(!s.root.exists("/etc/velkora"));
         const auto w = s.open();
+        QVERIFY(QFileInfo(s.root.path("/etc/velkora")).isDir());
+        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
+        QCOMPARE(part<QListWidget>(*w, "lbModules")->count(), 0);
+        QCOMPARE(HostScratch::modulesDir(), "/lib/modules/" + QSysInfo::kernelVersion());
         QVERIFY(!(w->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         auto *tabs = part<QTabWidget>(*w, "PageControl1");
         QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tsModules"));
@@ -41,18 +47,6 @@ private Q_SLOTS:
         const auto w = s.open();
         QCOMPARE(w->windowTitle(), QStringLiteral("Configuration"));
         QCOMPARE(part<QPushButton>(*w, "btnModuleAdd")->text(), QStringLiteral("Add"));
-    }
-
-    // /etc/velkora/ is made at start; a missing modules.conf stays missing.
-    void startUp()
-    {
-        HostScratch s;
-        QVERIFY(!s.root.exists("/etc/velkora"));
-        const auto w = s.open();
-        QVERIFY(QFileInfo(s.root.path("/etc/velkora")).isDir());
-        QVERIFY(!s.root.exists("/etc/velkora/modules.conf"));
-        QCOMPARE(part<QListWidget>(*w, "lbModules")->count(), 0);
-        QCOMPARE(HostScratch::modulesDir(), "/lib/modules/" + QSysInfo::kernelVersion());
     }
 
     // A step that fails ends the creation handler with its error shown; the
