@@ -37,9 +37,6 @@ private Q_SLOTS:
             << "printf '\\n  x \\t \\n\\n\\ty\\nb'" << QStringList{"", "  x", "", "\ty", "b", "", kRule, "  RESULT: 0"};
         QTest::newRow("error output merged") << "(echo out; echo err >&2; exit 3)"
                                              << QStringList{"out", "err", "", kRule, "  RESULT: 768"};
-        // Only the last command of a pipeline has its error output merged.
-        QTest::newRow("pipeline") << "echo first >&2 | (echo last >&2; echo out)"
-                                  << QStringList{"last", "out", "", kRule, "  RESULT: 0"};
         QTest::newRow("UTF-8 cut by a piece")
             << "printf '%01023d\\n' 0 | tr 0 a | sed 's/$/é/'"
             << QStringList{QString(1023, QLatin1Char('a')), QString(QChar(0xe9)), "", kRule, "  RESULT: 0"};
