@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -379,20 +378,20 @@ private Q_SLOTS:
         QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sdb1=" + typed.toLocal8Bit() + " xfs " + kOpts + "\n");
     }
 
-    // A full file system: a file rewritten in place would fit and lose its
-    // old text on a cut, so only a replace that leaves the old file whole,
-    // reports the error and leaves no stray copy passes. (A read-only one
-    // fails earlier on the same path.)
     void filesStayWholeOnFailure_data()
     {
-        QTest::addColumn<QString>("where");   // the file system that fills up
+        QTest::addColumn<QString>("where");   // the file system that fails
+        QTest::addColumn<bool>("full");       // else read-only
         QTest::addColumn<QString>("broken");  // the file named in the error
-        QTest::newRow("full /etc/velkora") << "/etc/velkora" << "/etc/velkora/mount.conf";
-        QTest::newRow("full /etc") << "/etc" << "/etc/fstab";
+        QTest::newRow("read-only /etc/velkora") << "/etc/velkora" << false << "/etc/velkora/mount.conf";
+        QTest::newRow("read-only /etc") << "/etc" << false << "/etc/fstab";
+        QTest::newRow("full /etc/velkora") << "/etc/velkora" << true << "/etc/velkora/mount.conf";
+        QTest::newRow("full /etc") << "/etc" << true << "/etc/fstab";
     }
     void filesStayWholeOnFailure()
     {
         QFETCH(QString, where);
+        QFETCH(bool, full);
         QFETCH(QString, broken);
         if (!g_privateMounts)
             QSKIP("needs root and a private mount namespace");
@@ -403,10 +402,14 @@ private Q_SLOTS:
                                         {"/etc/velkora/md.conf", "md[0]=\"/dev/sda1\"\n"},
                                         {"/etc/velkora/mount.conf", "/dev/sdb1=/old xfs o\n"}};
         QByteArray keep = s.root.read(QStringLiteral("/etc/mtab"));
-        const auto unmount = qScopeGuard([&] {
-            ::umount2(velkora.constData(), MNT_DETACH);
-            ::umount2(etc.constData(), MNT_DETACH);
-        });
+        struct TUnmount {
+            QByteArray Etc, Velkora;
+            ~TUnmount()
+            {
+                ::umount2(Velkora.constData(), MNT_DETACH);
+                ::umount2(Etc.constData(), MNT_DETACH);
+            }
+        } unmount{etc, velkora};
         QVERIFY(::mount("tmpfs", etc.constData(), "tmpfs", 0, "size=256k") == 0);
         s.mtab(keep);
         s.root.mkdir(QStringLiteral("/etc/velkora"));
@@ -414,11 +417,16 @@ private Q_SLOTS:
         for (const auto &f : files)
             s.root.write(QString::fromLatin1(f[0]), f[1]);
         const auto w = s.open();
-        const int fd = ::open(QFile::encodeName(s.root.path(where + "/filler")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        const QByteArray chunk(4096, 'x');
-        while (::write(fd, chunk.constData(), size_t(chunk.size())) > 0 || ::write(fd, chunk.constData(), 1) > 0) {
+        const QByteArray target = QFile::encodeName(s.root.path(where));
+        if (full) {
+            const int fd = ::open((target + "/filler").constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            const QByteArray chunk(4096, 'x');
+            while (::write(fd, chunk.constData(), size_t(chunk.size())) > 0 || ::write(fd, chunk.constData(), 1) > 0) {
+            }
+            ::close(fd);
+        } else {
+            QVERIFY(::mount(nullptr, target.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
         }
-        ::close(fd);
         s.dialogs.answer(mrOk, QStringLiteral("/data"));
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
         QVERIFY2(s.dialogs.texts().last().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(s.root.path(broken))),
