@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -95,9 +96,13 @@ QList<QByteArray> referenceSplit(const QByteArray &s)
 }
 
 // One /bin/sh for the whole run, reading commands on its standard input.
+// libFuzzer's timer interrupts reads and writes now and then: each is
+// retried.
 struct Shell {
-    FILE *in = nullptr;
-    FILE *out = nullptr;
+    int in = -1;
+    int out = -1;
+    QByteArray pending;   // read from the shell, not yet taken
+
     Shell()
     {
         int toSh[2], fromSh[2];
@@ -115,27 +120,45 @@ struct Shell {
         posix_spawn_file_actions_destroy(&fa);
         ::close(toSh[0]);
         ::close(fromSh[1]);
-        in = ::fdopen(toSh[1], "w");
-        out = ::fdopen(fromSh[0], "r");
+        in = toSh[1];
+        out = fromSh[0];
+    }
+
+    void write(const QByteArray &text)
+    {
+        for (qsizetype done = 0; done < text.size();) {
+            const ssize_t n = ::write(in, text.constData() + done, size_t(text.size() - done));
+            check(n > 0 || (n < 0 && errno == EINTR));
+            done += n > 0 ? n : 0;
+        }
+    }
+
+    QByteArray readUntil(char end)
+    {
+        for (;;) {
+            const qsizetype at = pending.indexOf(end);
+            if (at >= 0) {
+                const QByteArray taken = pending.left(at);
+                pending.remove(0, at + 1);
+                return taken;
+            }
+            char buf[4096];
+            const ssize_t n = ::read(out, buf, sizeof buf);
+            check(n > 0 || (n < 0 && errno == EINTR));
+            if (n > 0)
+                pending.append(buf, n);
+        }
     }
 
     QList<QByteArray> words(const QByteArray &quoted)
     {
-        const QByteArray script = "set -- " + quoted
-                                  + "\nprintf '%d\\n' $#\nif [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi\n";
-        check(std::fwrite(script.constData(), 1, size_t(script.size()), in) == size_t(script.size()));
-        check(std::fflush(in) == 0);
-        int count = -1;
-        check(std::fscanf(out, "%d", &count) == 1 && std::fgetc(out) == '\n');
+        write("set -- " + quoted + "\nprintf '%d\\n' $#\nif [ $# -gt 0 ]; then printf '%s\\0' \"$@\"; fi\n");
+        bool ok = false;
+        const int count = readUntil('\n').toInt(&ok);
+        check(ok);
         QList<QByteArray> got;
-        char *buf = nullptr;
-        size_t cap = 0;
-        for (int k = 0; k < count; ++k) {
-            const ssize_t len = ::getdelim(&buf, &cap, '\0', out);
-            check(len > 0);
-            got << QByteArray(buf, len - 1);
-        }
-        std::free(buf);
+        for (int k = 0; k < count; ++k)
+            got << readUntil('\0');
         return got;
     }
 };

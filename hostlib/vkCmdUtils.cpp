@@ -226,7 +226,8 @@ QByteArray ShellQuote(const QByteArray &S)
 
 QString ShellQuoteBytes(const QByteArray &Word)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte-order mark at the start is part of the word, not a mark.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = utf8(Word);
     if (!utf8.hasError())
         return ShellQuote(text);

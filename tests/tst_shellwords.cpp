@@ -84,7 +84,7 @@ private Q_SLOTS:
         QTest::newRow("blanks and empty") << QList<QByteArray>{"a b", "", "\t", "x\ny"};
         QTest::newRow("shell code") << QList<QByteArray>{"$(touch x)", "`y`", "; z", "#c", "\\", "*"};
         QTest::newRow("not UTF-8") << QList<QByteArray>{"caf\xe9", "\xc3\xa9'\xff", "\xe4\xb8", "a\x80'b"};
-        QTest::newRow("UTF-8") << QList<QByteArray>{"caf\xc3\xa9", "\xe4\xb8\xad"};
+        QTest::newRow("UTF-8") << QList<QByteArray>{"caf\xc3\xa9", "\xe4\xb8\xad", "\xef\xbb\xbf" "bom"};
     }
     void quotedWordsComeBack()
     {
