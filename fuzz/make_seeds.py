@@ -90,3 +90,18 @@ w(ml,'mixed','00:1f.2 SATA controller: Intel Corporation 82801 (rev 05)\n01:00.0
 u=d('utf8towide')
 w(u,'chinese','网卡绑定 磁盘信息'.encode())
 w(u,'edges',b'abc\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\xf4\x90\x80\x80\x80\xed\xa0\x80\xc0A\xc3\xc3\xf8\x88\x80\x80\x80\xfc')
+
+lf=d('linefile')
+w(lf,'modules-mixed-encodings',b'e1000\nbnx2 name=caf\xe9\ntg3 opt=\xc3\n\xef\xbb\xbfigb debug=1\n\xc5\xe4\xd6\xc3\n')
+w(lf,'fstab-line-ends',b'UUID=1234\t/\text4\tdefaults\t0 1\r\n/dev/sdb1 /data xfs defaults 0 0\rproc /proc proc defaults 0 0\n\n\r\n# last line without end')
+w(lf,'md-conf',b'md[0]=/dev/sdb1 /dev/sdc1\nMD[1]=x=y\n md[2]=blank\n\x00nul\n')
+
+sw=d('shellwords')
+w(sw,'parameters','e1000 debug=1 opt="a b" \'x  y\'z')
+w(sw,'backslashes','a\\ b "c\\d\\$e\\"f" \\\n "g\\\nh" trailing\\')
+w(sw,'comments','e1000 # note \'x\nbnx2 a#b \'\'#c \\#d\tx\ry')
+w(sw,'code-as-text','e1000; touch x $(y) `z` | w > v \xe9\xff')
+
+ct=d('cutter')
+w(ct,'lines',b'\x07ab\n\ncd\n' + b'a'*1023 + b'\n' + b'b'*1024 + b'\nend')
+w(ct,'long-line',b'\x80' + b'x'*3000 + b'\n\x00zero\x00\n')

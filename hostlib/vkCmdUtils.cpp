@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -215,44 +217,116 @@ QString ShellQuote(const QString &S)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
-QStringList SplitShellWords(const QString &Line)
+QByteArray ShellQuote(const QByteArray &S)
 {
-    QStringList words;
-    QString word;
-    bool inWord = false;
+    QByteArray quoted = S;
+    quoted.replace('\'', "'\\''");
+    return '\'' + quoted + '\'';
+}
+
+QString ShellQuoteBytes(const QByteArray &Word)
+{
+    // A byte-order mark at the start is part of the word, not a mark.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8(Word);
+    if (!utf8.hasError())
+        return ShellQuote(text);
+    // ASCII in plain quotes, every run of other bytes as printf's octal
+    // escapes: the line stays ASCII, the word stays one word.
+    QString line;
+    const qsizetype n = Word.size();
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        if (uchar(Word.at(i)) < 0x80) {
+            while (j < n && uchar(Word.at(j)) < 0x80)
+                ++j;
+            line += ShellQuote(QString::fromLatin1(Word.constData() + i, j - i));
+        } else {
+            QString octal;
+            for (; j < n && uchar(Word.at(j)) >= 0x80; ++j)
+                octal += QStringLiteral("\\%1").arg(uint(uchar(Word.at(j))), 3, 8, QLatin1Char('0'));
+            line += QStringLiteral("\"$(printf '") + octal + QStringLiteral("')\"");
+        }
+        i = j;
+    }
+    return line;
+}
+
+QList<QByteArray> SplitShellWords(const QByteArray &Line)
+{
+    QList<QByteArray> words;
+    QByteArray word;
+    bool inWord = false;   // a word has begun, if only with a pair of empty quotes
     const qsizetype n = Line.size();
+    auto joinsLines = [&](qsizetype i) { return Line.at(i) == '\\' && i + 1 < n && Line.at(i + 1) == '\n'; };
     for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = Line.at(i);
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
-            || c == QLatin1Char('\r')) {
+        const char c = Line.at(i);
+        if (c == ' ' || c == '\t' || c == '\n') {
             if (inWord)
                 words << word;
             word.clear();
             inWord = false;
-            continue;
-        }
-        inWord = true;
-        if (c == QLatin1Char('\'')) {
-            const qsizetype close = Line.indexOf(QLatin1Char('\''), i + 1);
+        } else if (joinsLines(i)) {
+            ++i;
+        } else if (c == '#' && !inWord) {
+            while (i + 1 < n && Line.at(i + 1) != '\n')
+                ++i;
+        } else if (c == '\'') {
+            inWord = true;
+            const qsizetype close = Line.indexOf('\'', i + 1);
             const qsizetype end = close < 0 ? n : close;
-            word += QStringView(Line).mid(i + 1, end - i - 1);
+            word.append(Line.constData() + i + 1, end - i - 1);
             i = end;
-        } else if (c == QLatin1Char('"')) {
-            for (++i; i < n && Line.at(i) != QLatin1Char('"'); ++i) {
-                const QChar d = Line.at(i);
-                if (d == QLatin1Char('\\') && i + 1 < n
-                    && QStringView(u"\\\"$`").contains(Line.at(i + 1)))
+        } else if (c == '"') {
+            inWord = true;
+            for (++i; i < n && Line.at(i) != '"'; ++i) {
+                if (joinsLines(i)) {
+                    ++i;
+                    continue;
+                }
+                const char d = Line.at(i);
+                if (d == '\\' && i + 1 < n && std::strchr("\\\"$`", Line.at(i + 1)) && Line.at(i + 1) != '\0')
                     word += Line.at(++i);
                 else
                     word += d;
             }
-        } else if (c == QLatin1Char('\\') && i + 1 < n) {
-            word += Line.at(++i);
         } else {
-            word += c;
+            inWord = true;
+            if (c == '\\' && i + 1 < n)
+                ++i;
+            word += Line.at(i);
         }
     }
     if (inWord)
         words << word;
     return words;
+}
+
+void TPieceCutter::feed(const char *Data, qsizetype Len)
+{
+    while (Len > 0) {
+        const qsizetype span = std::min(kPiece - FPiece.size(), Len);
+        const void *nl = std::memchr(Data, '\n', size_t(span));
+        const qsizetype take = nl ? static_cast<const char *>(nl) - Data + 1 : span;
+        const bool ends = nl || FPiece.size() + take == kPiece;
+        if (ends && FPiece.isEmpty()) {
+            FSink(QByteArrayView(Data, take));   // the common case: no copy
+        } else {
+            FPiece.append(Data, take);
+            if (ends) {
+                FSink(FPiece);
+                FPiece.clear();
+            }
+        }
+        Data += take;
+        Len -= take;
+    }
+}
+
+void TPieceCutter::finish()
+{
+    if (FPiece.isEmpty())
+        return;
+    FSink(FPiece);
+    FPiece.clear();
 }

@@ -1,5 +1,8 @@
 #pragma once
 // How both programs reach the system's commands, and the field cutter they share.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -27,9 +30,33 @@ bool ShellWaitActive();
 
 // Quotes S for a POSIX shell line so that it is always one plain word.
 QString ShellQuote(const QString &S);
-// Splits a line into words as the shell would, with none of its other
-// powers: blanks (spaces, tabs, line ends) separate words; single quotes
-// group text literally; double quotes group it, a backslash there keeping
-// only \\, \", $ and ` literal; elsewhere a backslash takes the next
-// character literally. ;, |, >, $( ) and backquotes are ordinary text.
-QStringList SplitShellWords(const QString &Line);
+QByteArray ShellQuote(const QByteArray &S);
+// The same for bytes that go into a line the shell is handed as UTF-8 (as
+// the commands of both programs are): bytes that are not UTF-8 are made by
+// printf inside the word, so the command gets exactly these bytes.
+QString ShellQuoteBytes(const QByteArray &Word);
+// Splits a line into words as /bin/sh would, with none of its other
+// powers: blanks (spaces, tabs) and line feeds separate words; an unquoted
+// "#" that starts a word starts a comment, to the end of its line; single
+// quotes group text literally; double quotes group it, a backslash there
+// escaping only \\, ", $, ` and a line feed; elsewhere a backslash takes the
+// next byte literally; a backslash and a line feed join the text around
+// them. ;, |, >, $( ) and backquotes are ordinary text. An unterminated
+// quote runs to the end of the line.
+QList<QByteArray> SplitShellWords(const QByteArray &Line);
+
+// Cuts a byte stream, arriving in chunks of any size, into the pieces
+// fgets(3) with a buffer of 1025 bytes makes: up to and with a line feed, at
+// most 1024 bytes, and the unterminated rest at the end (finish).
+class TPieceCutter {
+public:
+    static constexpr qsizetype kPiece = 1024;
+    using TSink = std::function<void(QByteArrayView Piece)>;
+    explicit TPieceCutter(TSink Sink) : FSink(std::move(Sink)) {}
+    void feed(const char *Data, qsizetype Len);
+    void finish();
+
+private:
+    TSink FSink;
+    QByteArray FPiece;   // the start of a piece whose end has not come yet
+};

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,19 +30,42 @@ void SetFileSyncForTesting(TFileSync Fn)
 
 bool ReadWholeFile(const QString &path, QByteArray &data)
 {
-    TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that neither the open nor a read waits on a FIFO, a
+    // terminal or any device with nothing to say.
+    TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
-    char buf[4096];
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    const qsizetype start = data.size();
+    auto fail = [&](int err) {
+        data.truncate(start);
+        errno = err;
+        return false;
+    };
+    if (S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= kMaxReadFileSize)
+        data.reserve(start + qsizetype(st.st_size));
+    char buf[16384];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return fail(errno);
         }
         if (n == 0)
             return true;
+        if (data.size() - start + n > kMaxReadFileSize)
+            return fail(EFBIG);
         data.append(buf, n);
     }
 }
@@ -82,19 +106,75 @@ bool WriteAll(int fd, const QByteArray &data)
     return true;
 }
 
+namespace {
+// The directory part of a file name, as dirname(3) gives it.
+QByteArray dirOf(const QByteArray &name)
+{
+    const qsizetype slash = name.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    return slash == 0 ? QByteArray("/") : name.left(slash);
+}
+
+// Follows the links that name is, to the name of the file they lead to,
+// which need not exist. False with ELOOP on a circle or an endless chain.
+bool followLinks(QByteArray &name)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        char buf[4096];
+        const ssize_t n = ::readlink(name.constData(), buf, sizeof buf);
+        if (n < 0)
+            return true;   // not a link, or nothing there: the name is the file's
+        if (size_t(n) == sizeof buf) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        QByteArray target(buf, n);
+        name = target.startsWith('/') ? target : dirOf(name) + '/' + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// A character device takes the data as any writer would give it; it cannot
+// be replaced, and replacing it (a /dev/null that switches a file off) would
+// break everything else that uses it.
+bool writeToDevice(const QByteArray &name, const QByteArray &data)
+{
+    TFdCloser fd(::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (!S_ISCHR(st.st_mode)) {   // changed since it was looked at
+        errno = EINVAL;
+        return false;
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0 || !WriteAll(fd.get(), data))
+        return false;
+    return fd.release() == 0;
+}
+} // namespace
+
 bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
 {
-    QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
-        target = info.canonicalFilePath();   // the link stays; its file gets the content
-
-    const QByteArray targetName = QFile::encodeName(target);
-    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
+    QByteArray targetName = QFile::encodeName(path);
+    if (!followLinks(targetName))
+        return false;
     struct stat old;
-    const bool hasOld = ::stat(targetName.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool hasOld = ::lstat(targetName.constData(), &old) == 0;
+    if (hasOld && S_ISCHR(old.st_mode))
+        return writeToDevice(targetName, data);
+    if (hasOld && !S_ISREG(old.st_mode)) {
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
 
-    QByteArray tmpName = dirName + "/." + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
+    const QByteArray dirName = dirOf(targetName);
+    const QByteArray baseName = targetName.mid(targetName.lastIndexOf('/') + 1);
+    QByteArray tmpName = dirName + "/." + baseName + ".XXXXXX";
     const int raw = ::mkostemp(tmpName.data(), O_CLOEXEC);
     if (raw < 0)
         return false;
@@ -179,25 +259,53 @@ void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
 }
 
 namespace {
-QStringList DecodeLines(const QList<QByteArray> &bytes)
+enum class TShownAs { Utf8, Local };
+
+QString decodeShown(const QByteArray &bytes, TShownAs &how)
 {
-    QStringList lines;
-    QStringDecoder decode(QStringDecoder::System);
-    for (const QByteArray &line : bytes)
-        lines << decode(line);
-    return lines;
+    how = TShownAs::Utf8;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    const char *codeset = nl_langinfo(CODESET);
+    QStringDecoder local(codeset ? codeset : "", QStringDecoder::Flag::Stateless);
+    if (local.isValid()) {
+        QString decoded = local(bytes);
+        if (!local.hasError()) {
+            how = TShownAs::Local;
+            return decoded;
+        }
+    }
+    return text;
 }
 } // namespace
 
-QStringList SplitTextLines(const QByteArray &text) { return DecodeLines(SplitLineBytes(text)); }
-
-QStringList LoadTextLines(const QString &path) { return DecodeLines(LoadLineBytes(path)); }
-
-void SaveTextLines(const QString &path, const QStringList &lines)
+QString DecodeLocalText(const QByteArray &bytes)
 {
-    QStringEncoder encode(QStringEncoder::System);
-    QList<QByteArray> bytes;
-    for (const QString &line : lines)
-        bytes << encode(line);
-    SaveLineBytes(path, bytes);
+    TShownAs how;
+    return decodeShown(bytes, how);
+}
+
+QByteArray EncodeEditedLine(const QString &Text, const QByteArray &Original)
+{
+    TShownAs how;
+    if (decodeShown(Original, how) == Text)
+        return Original;
+    if (how == TShownAs::Local) {
+        const char *codeset = nl_langinfo(CODESET);
+        QStringEncoder local(codeset ? codeset : "", QStringEncoder::Flag::Stateless);
+        QByteArray bytes = local(Text);
+        if (local.isValid() && !local.hasError())
+            return bytes;
+    }
+    return Text.toUtf8();
+}
+
+QStringList LoadTextLines(const QString &path)
+{
+    QStringList lines;
+    for (const QByteArray &line : LoadLineBytes(path))
+        lines << DecodeLocalText(line);
+    return lines;
 }

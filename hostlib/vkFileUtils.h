@@ -31,34 +31,54 @@ private:
 
 // Writes all of data, going on after short writes and interruptions.
 bool WriteAll(int fd, const QByteArray &data);
+// The most ReadWholeFile takes. The programs' own files (configuration,
+// language, font, driver descriptions) are a few KiB, the largest, a
+// description of every kernel module, some hundreds; a file larger than this
+// is not one of them, and a device that never ends (a link to /dev/zero) must
+// not eat the memory.
+constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
 // Appends the whole content of the file to data; false when it cannot be
-// read, with errno telling why.
+// read, with errno telling why. The open never waits (a FIFO, a terminal):
+// a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN,
+// more than kMaxReadFileSize bytes with EFBIG. Files that report no size
+// (/proc) are read to their end as any other.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is
 // written, synced and renamed over the target, taking the old file's mode and
-// owner (a link stays a link; its file gets the content). On failure the temp
-// file is removed, the old file is whole, and the result is false.
+// owner. Links are followed to the file they name, and stay links; a
+// dangling link gets its file created. A character device (such as a link
+// to /dev/null that switches a file off) is written in place; any other
+// target that is not a regular file is left alone and refused (EISDIR for a
+// directory, EINVAL else). On failure the temp file is removed, the old file
+// is whole, and the result is false with errno telling why.
 bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
 
-// ---- the configuration tool's text files --------------------------------
-// The lines of a text file, decoded from the locale's encoding: a line ends
-// at a line feed, a carriage return, or a carriage return and line feed; a
-// line end at the very end adds no empty line. EFOpenError
-// "Cannot open file "<path>". <reason>" when the file cannot be read.
-QStringList LoadTextLines(const QString &path);
-// Splits text as LoadTextLines splits a file.
-QStringList SplitTextLines(const QByteArray &text);
+// ---- the configuration tool's line files -------------------------------
+// Line files are kept as bytes: what nobody changed goes back exactly as it
+// was, whatever its encoding. A line ends at a line feed, a carriage return,
+// or a carriage return and line feed; a line end at the very end adds no
+// empty line. EFOpenError "Cannot open file "<path>". <reason>" when the file
+// cannot be read (ReadWholeFile).
+QList<QByteArray> LoadLineBytes(const QString &path);
+QList<QByteArray> SplitLineBytes(const QByteArray &text);
 // Replaces the file with the lines, each ended by a line feed, atomically
 // (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
 // <reason>" when that fails; the old file is then whole.
-void SaveTextLines(const QString &path, const QStringList &lines);
-// The same three as bytes, for files the tool edits but does not own
-// (/etc/fstab): what it does not change comes back exactly as it was,
-// whatever its encoding.
-QList<QByteArray> LoadLineBytes(const QString &path);
-QList<QByteArray> SplitLineBytes(const QByteArray &text);
 void SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
+
+// Text for showing: UTF-8 when the bytes are UTF-8, else the locale's
+// encoding when they are valid in it (a file written under GB2312 or Big5),
+// else UTF-8 with replacement characters. Each call stands alone: nothing of
+// one text carries into the next.
+QString DecodeLocalText(const QByteArray &bytes);
+// The bytes of a line for writing back: Original itself when Text is still
+// what DecodeLocalText makes of it (the line was not edited); else Text in
+// the encoding Original was shown in when that encoding can hold it, else
+// UTF-8.
+QByteArray EncodeEditedLine(const QString &Text, const QByteArray &Original);
+// The lines of a file (LoadLineBytes), each decoded on its own.
+QStringList LoadTextLines(const QString &path);
 
 // --- test seam ---------------------------------------------------------------
 // Replaces fsync(2) for the primitives above (the new file's data before it

@@ -1,10 +1,8 @@
 #include "vkIniFile.h"
 
-#include <QFile>
-#include <QList>
-#include <QStringDecoder>
+#include "vkFileUtils.h"
 
-#include <langinfo.h>
+#include <QList>
 
 namespace {
 // The runtime's Trim: everything up to and including the blank goes, so a
@@ -60,24 +58,6 @@ bool IniStrToInt(const QString &S, int &Value)
 }
 
 namespace {
-// Files written on a machine with a legacy locale (GB2312, Big5, ...) are in
-// that locale's encoding; UTF-8 is taken when the bytes are valid UTF-8.
-QString DecodeIniText(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError())
-        return text;
-    const char *codeset = nl_langinfo(CODESET);
-    QStringDecoder local(codeset ? codeset : "");
-    if (local.isValid()) {
-        QString decoded = local(bytes);
-        if (!local.hasError())
-            return decoded;
-    }
-    return text;
-}
-
 // Lines end at LF, CR or CR LF.
 QList<QStringView> SplitLines(const QString &text)
 {
@@ -101,15 +81,16 @@ QList<QStringView> SplitLines(const QString &text)
 TIniFile::TIniFile(const QString &FileName, TCase NameCase)
     : FCase(NameCase == CaseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
-    QFile f(FileName);
-    if (FileName.isEmpty() || !f.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (FileName.isEmpty() || !ReadWholeFile(FileName, bytes))
         return;
-    QByteArray bytes = f.readAll();
     // An editor's byte-order mark would otherwise become part of the first
     // section's name.
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    const QString text = DecodeIniText(bytes);
+    // Files written on a machine with a legacy locale (GB2312, Big5, ...) are
+    // in that locale's encoding.
+    const QString text = DecodeLocalText(bytes);
 
     Section *current = nullptr;
     for (QStringView raw : SplitLines(text)) {

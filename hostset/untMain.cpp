@@ -28,6 +28,8 @@ TfmMain *fmMain = nullptr;
 
 namespace {
 const QString kModulesConf = QStringLiteral("/etc/velkora/modules.conf");
+// Where a driver line keeps the bytes it was read from.
+constexpr int kLineBytesRole = Qt::UserRole;
 
 // The tab pages' client size in the window definition: anchored controls
 // keep their distances to its edges whatever size the tabs end up with.
@@ -128,7 +130,12 @@ void TfmMain::FormCreate()
     const QString conf = SysPath(kModulesConf);
     if (FileExists(conf)) {
         ui->lbModules->clear();
-        ui->lbModules->addItems(LoadTextLines(conf));
+        for (const QByteArray &line : LoadLineBytes(conf)) {
+            // Shown decoded; the bytes ride along, so that a line nobody
+            // edits goes back and to modprobe exactly as it stands.
+            auto *item = new QListWidgetItem(DecodeLocalText(line), ui->lbModules);
+            item->setData(kLineBytesRole, line);
+        }
     }
     RefreshDiskTree();
     ui->PageControl1->setCurrentWidget(ui->tsModules);
@@ -173,12 +180,17 @@ void TfmMain::ScanModules(const QString &Dir, QStringList &List)
 
 // ---- drivers tab ------------------------------------------------------------------
 
+QByteArray TfmMain::ModuleLineBytes(const QListWidgetItem *Item)
+{
+    return EncodeEditedLine(Item->text(), Item->data(kLineBytesRole).toByteArray());
+}
+
 void TfmMain::SaveModules()
 {
-    QStringList lines;
+    QList<QByteArray> lines;
     for (int i = 0; i < ui->lbModules->count(); ++i)
-        lines << ui->lbModules->item(i)->text();
-    SaveTextLines(SysPath(kModulesConf), lines);
+        lines << ModuleLineBytes(ui->lbModules->item(i));
+    SaveLineBytes(SysPath(kModulesConf), lines);
 }
 
 void TfmMain::btnModuleAddClick()
@@ -259,8 +271,8 @@ void TfmMain::btnModuleInsertClick()
     // The line is the module and its parameters, never shell code: each of
     // its words reaches modprobe as one quoted argument.
     QString command = QStringLiteral("modprobe");
-    for (const QString &word : SplitShellWords(item->text()))
-        command += QLatin1Char(' ') + ShellQuote(word);
+    for (const QByteArray &word : SplitShellWords(ModuleLineBytes(item)))
+        command += QLatin1Char(' ') + ShellQuoteBytes(word);
     RunCommand(command);
 }
 

@@ -11,6 +11,7 @@
 namespace Ui {
 class TfmMain;
 }
+class QListWidgetItem;
 class QTreeWidgetItem;
 
 class TfmMain : public QWidget {
@@ -111,6 +112,8 @@ private:
     void ConnectHandlers();
     void AddModule(const QStringList &Offered);
     void SaveModules();
+    // The line's bytes: as read from the file unless it was edited.
+    static QByteArray ModuleLineBytes(const QListWidgetItem *Item);
 };
 
 // The one main window of the tool.

@@ -3,6 +3,7 @@
 
 #include "untMain.h"
 #include "vkClxUtils.h"
+#include "vkCmdUtils.h"
 #include "vkDialogs.h"
 #include "vkErrors.h"
 #include "vkFileUtils.h"
@@ -80,57 +81,29 @@ pid_t SpawnReader(const QByteArray &Line, int &ReadFd)
     return pid;
 }
 
-// Cuts the output into the pieces fgets(3) with a 1025-byte buffer makes:
-// up to and with a newline, at most 1024 bytes, the unterminated rest at the
-// end. A piece is text up to its first zero byte, decoded as one stream so
-// that a character cut between two pieces arrives whole with the second.
-class TPieceCutter {
+// Hands the sink the output in fgets(3)'s pieces (TPieceCutter), each as
+// text up to its first zero byte, decoded as one stream so that a character
+// cut between two pieces arrives whole with the second.
+class TPieceReader {
 public:
-    explicit TPieceCutter(const TLineSink &Sink) : FSink(Sink) {}
-
-    void feed(const char *Data, qsizetype Len)
+    explicit TPieceReader(const TLineSink &Sink)
+        : FSink(Sink), FCutter([this](QByteArrayView Piece) { deliver(Piece); })
     {
-        FPending.append(Data, Len);
-        qsizetype pos = 0;
-        for (;;) {
-            const qsizetype left = FPending.size() - pos;
-            const qsizetype span = std::min<qsizetype>(left, kPiece);
-            const char *from = FPending.constData() + pos;
-            const void *nl = std::memchr(from, '\n', size_t(span));
-            qsizetype len;
-            if (nl)
-                len = static_cast<const char *>(nl) - from + 1;
-            else if (left >= kPiece)
-                len = kPiece;
-            else
-                break;
-            deliver(from, len);
-            pos += len;
-        }
-        FPending.remove(0, pos);
     }
-
-    void finish()
-    {
-        if (!FPending.isEmpty())
-            deliver(FPending.constData(), FPending.size());
-        FPending.clear();
-    }
+    void feed(const char *Data, qsizetype Len) { FCutter.feed(Data, Len); }
+    void finish() { FCutter.finish(); }
 
 private:
-    static constexpr qsizetype kPiece = 1024;
-
-    void deliver(const char *From, qsizetype Len)
+    void deliver(QByteArrayView Piece)
     {
-        const qsizetype text = qsizetype(strnlen(From, size_t(Len)));
-        const QString piece = FDecode(QByteArrayView(From, text));
+        const QString text = FDecode(Piece.first(qsizetype(strnlen(Piece.data(), size_t(Piece.size())))));
         if (FSink)
-            FSink(piece);
+            FSink(text);
     }
 
     const TLineSink &FSink;
-    QByteArray FPending;
     QStringDecoder FDecode{QStringDecoder::System};
+    TPieceCutter FCutter;
 };
 
 // Serves the event loop for about Ms milliseconds.
@@ -149,7 +122,7 @@ int PipeRun(const QString &Cmd, const TLineSink &Sink)
     if (pid < 0)
         return -1;
     TFdCloser reader(fd);
-    TPieceCutter cutter(Sink);
+    TPieceReader cutter(Sink);
 
     // The output is read as it arrives, with the event loop running between
     // reads: the window repaints and answers while the command is silent.

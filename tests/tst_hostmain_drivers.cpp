@@ -147,6 +147,7 @@ private Q_SLOTS:
         QTest::newRow("no =") << QByteArray("e1000\n") << QString();
         QTest::newRow("first line wins, sections ignored")
             << QByteArray("[net]\r\ne1000e=other\r\ne1000=a=b \r\ne1000=second\r\n") << "a=b ";
+        QTest::newRow("after a line that is not UTF-8") << QByteArray("x=caf\xe9\ne1000=Intel\n") << "Intel";
     }
     void modinfo()
     {
@@ -217,6 +218,46 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         for (const char *b : actions)
             QCOMPARE(enabled(*w, b), edit || answer == mrNo);
+    }
+
+    // A line nobody edited keeps its bytes, in the file and on its way to
+    // modprobe, whatever else happens to the list.
+    void untouchedLinesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QByteArray>("args");   // what modprobe got, each argument in brackets
+        const QByteArray conf = "e1000\nbnx2 name=caf\xe9\ntg3 opt=\xc3\n";
+        QTest::newRow("another line deleted") << "delete" << 0 << conf.mid(6) << QByteArray();
+        QTest::newRow("another line edited") << "edit" << 0 << "e1000 debug=1\n" + conf.mid(6) << QByteArray();
+        QTest::newRow("edit confirmed unchanged") << "keep" << 1 << conf << QByteArray();
+        QTest::newRow("loaded") << "load" << 2 << conf << QByteArray("[tg3][opt=\xc3]\n");
+    }
+    void untouchedLinesKeepTheirBytes()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, row);
+        QFETCH(QByteArray, saved);
+        QFETCH(QByteArray, args);
+        HostScratch s;
+        const QByteArray calls = QFile::encodeName(s.tools.dir()) + "/modprobe.calls";
+        s.tools.addScript("modprobe", "for a; do printf '[%s]' \"$a\"; done >> '" + calls + "'\necho >> '" + calls + "'\n");
+        s.modulesConf("e1000\nbnx2 name=caf\xe9\ntg3 opt=\xc3\n");
+        const auto w = s.open();
+        QCOMPARE(listTexts(modules(*w)), (QStringList{"e1000", "bnx2 name=caf\ufffd", "tg3 opt=\ufffd"}));
+        select(*w, row);
+        s.dialogs.answer(action == "delete" ? mrYes : mrOk,
+                         action == "keep" ? modules(*w)->item(row)->text() : QStringLiteral("e1000 debug=1"));
+        if (action == "delete")
+            w->btnModuleDelClick();
+        else if (action == "load")
+            w->btnModuleInsertClick();
+        else
+            w->btnModuleEditClick();
+        QCOMPARE(s.modulesConf(), saved);
+        QFile recorded(QFile::decodeName(calls));
+        QCOMPARE(recorded.open(QIODevice::ReadOnly) ? recorded.readAll() : QByteArray(), args);
     }
 
     // A failed save reports the file's error and keeps the list's change.

@@ -116,7 +116,8 @@ private Q_SLOTS:
         QVERIFY(w.close());
     }
 
-    // Save writes the memo's lines; a file that cannot be made is reported.
+    // Save writes the memo's lines, over what the file held; a file that
+    // cannot be made is reported.
     void save()
     {
         HostScratch s;
@@ -129,7 +130,8 @@ private Q_SLOTS:
         s.dialogs.answer(mrOk, file);
         w.btnSave->click();
         QCOMPARE(s.dialogs.texts().at(1), "Cannot create file \"" + file + "\". No such file or directory");
-        s.root.mkdir(QStringLiteral("/out"));
+        // Over a longer file, which it replaces whole.
+        s.root.write(QStringLiteral("/out/run.txt"), QByteArray(4096, 'x') + '\n');
         s.dialogs.answer(mrOk, file);
         w.btnSave->click();
         QCOMPARE(s.dialogs.requests().size(), 3);

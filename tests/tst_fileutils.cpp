@@ -1,0 +1,351 @@
+// The file primitives under every file the programs keep: special files
+// that are neither replaced nor read without end, lines that come back with
+// their own bytes, and the key=value lookups of md.conf and mount.conf.
+#include "testutil.h"
+#include "vkErrors.h"
+#include "vkFileUtils.h"
+#include "vkIniFile.h"
+#include "vkLineFile.h"
+#include "vkSocket.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <clocale>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const Exception &e) {
+        return e.Message();
+    }
+    return QString();
+}
+
+QByteArray bytes(const QString &path) { return QFile::encodeName(path); }
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+// What is at path, not following a link: "file", "link", "char 1:3", ...
+QString kindOf(const QString &path)
+{
+    struct stat st;
+    if (::lstat(bytes(path).constData(), &st) != 0)
+        return QStringLiteral("none");
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("link");
+    if (S_ISREG(st.st_mode))
+        return QStringLiteral("file");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("dir");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("fifo");
+    const QString nums = QStringLiteral(" %1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    return (S_ISCHR(st.st_mode) ? QStringLiteral("char") : QStringLiteral("block")) + nums;
+}
+
+// Makes the special file a row names ("char 1:5", "block 7:250", "fifo",
+// "dir") at path; false when this process may not make device nodes.
+bool makeSpecial(const QString &spec, const QString &path)
+{
+    if (spec == QLatin1String("fifo"))
+        return ::mkfifo(bytes(path).constData(), 0644) == 0;
+    if (spec == QLatin1String("dir"))
+        return QDir().mkpath(path);
+    const QStringList parts = spec.split(QLatin1Char(' '));
+    const QStringList nums = parts.at(1).split(QLatin1Char(':'));
+    const mode_t type = parts.at(0) == QLatin1String("char") ? S_IFCHR : S_IFBLK;
+    return ::mknod(bytes(path).constData(), type | 0644, makedev(nums.at(0).toUInt(), nums.at(1).toUInt())) == 0;
+}
+
+// A reader stuck in the open of a FIFO (the fault these tests look for) is
+// set free after two seconds by a writer that opens and closes it, so that
+// the test fails instead of hanging.
+class FifoWatchdog {
+public:
+    explicit FifoWatchdog(const QString &fifo) : FPath(bytes(fifo))
+    {
+        FThread = std::thread([this] {
+            for (int ms = 0; ms < 2000 && !FDone; ms += 20)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (!FDone) {
+                const int fd = ::open(FPath.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    ::close(fd);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    ~FifoWatchdog()
+    {
+        FDone = true;
+        FThread.join();
+    }
+
+private:
+    QByteArray FPath;
+    std::atomic<bool> FDone{false};
+    std::thread FThread;
+};
+} // namespace
+
+class TestFileUtils : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Saving goes to the file a link names and keeps the link; a character
+    // device takes the text in place; any other special file is refused and
+    // stays what it was.
+    void saveTarget_data()
+    {
+        QTest::addColumn<QString>("special");   // what the link leads to; empty: a plain setup
+        QTest::addColumn<QString>("setup");      // "file", "link", "dangling", "loop", "at path"
+        QTest::addColumn<QString>("reason");     // empty: saved
+        QTest::addColumn<QString>("after");      // kind of the link's target afterwards
+        QTest::newRow("plain file") << QString() << "file" << QString() << "file";
+        QTest::newRow("link to a file") << QString() << "link" << QString() << "file";
+        QTest::newRow("dangling link") << QString() << "dangling" << QString() << "file";
+        QTest::newRow("link to a null device") << "char 1:3" << "link" << QString() << "char 1:3";
+        QTest::newRow("null device itself") << "char 1:3" << "at path" << QString() << "char 1:3";
+        QTest::newRow("link to a block device") << "block 7:250" << "link" << "Invalid argument" << "block 7:250";
+        QTest::newRow("link to a FIFO") << "fifo" << "link" << "Invalid argument" << "fifo";
+        QTest::newRow("directory") << "dir" << "at path" << "Is a directory" << "dir";
+        QTest::newRow("circle of links") << QString() << "loop" << "Too many levels of symbolic links" << "link";
+    }
+    void saveTarget()
+    {
+        QFETCH(QString, special);
+        QFETCH(QString, setup);
+        QFETCH(QString, reason);
+        QFETCH(QString, after);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("modules.conf"));
+        const QString target = dir.filePath(QStringLiteral("sub/target"));
+        QDir().mkpath(dir.filePath(QStringLiteral("sub")));
+        if (setup == QLatin1String("at path")) {
+            if (!makeSpecial(special, path))
+                QSKIP("cannot make device nodes here");
+        } else if (setup == QLatin1String("loop")) {
+            QCOMPARE(::symlink("../modules.conf", bytes(target).constData()), 0);
+            QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
+        } else {
+            if (!special.isEmpty() && !makeSpecial(special, target))
+                QSKIP("cannot make device nodes here");
+            if (special.isEmpty() && setup != QLatin1String("dangling"))
+                writeFile(setup == QLatin1String("file") ? path : target, "old line that is longer\n");
+            // A relative link, as "ln -s" makes them, read from the link's directory.
+            if (setup != QLatin1String("file"))
+                QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
+        }
+        const QString error = errorOf([&] { SaveLineBytes(path, {"e1000", "bnx2 debug=1"}); });
+        QCOMPARE(error, reason.isEmpty() ? QString()
+                                         : QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+        const bool linked = setup == QLatin1String("link") || setup == QLatin1String("dangling");
+        QCOMPARE(kindOf(path), linked || setup == QLatin1String("loop") ? QStringLiteral("link") : after);
+        if (linked)
+            QCOMPARE(kindOf(target), after);
+        if (after == QLatin1String("file"))
+            QCOMPARE(contents(path), QByteArray("e1000\nbnx2 debug=1\n"));
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Hidden | QDir::System | QDir::AllEntries
+                                                                      | QDir::NoDotAndDotDot).size(),
+                 setup == QLatin1String("file") || setup == QLatin1String("at path") ? 0 : 1);
+    }
+
+    // Reading never waits and never takes more than the bound; /proc files,
+    // which report no size, read whole.
+    void readSpecial_data()
+    {
+        QTest::addColumn<QString>("special");   // empty: a regular file of `size` bytes
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("reason");    // empty: read
+        const qint64 bound = kMaxReadFileSize;
+        QTest::newRow("FIFO") << "fifo" << qint64(0) << "Invalid argument";
+        QTest::newRow("endless zero device") << "char 1:5" << qint64(0) << "File too large";
+        QTest::newRow("null device") << "char 1:3" << qint64(0) << QString();
+        QTest::newRow("file at the bound") << QString() << bound << QString();
+        QTest::newRow("file over the bound") << QString() << bound + 1 << "File too large";
+        QTest::newRow("directory") << "dir" << qint64(0) << "Is a directory";
+    }
+    void readSpecial()
+    {
+        QFETCH(QString, special);
+        QFETCH(qint64, size);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("modules.conf"));
+        const QString target = dir.filePath(QStringLiteral("node"));
+        if (special.isEmpty()) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(size));
+        } else if (!makeSpecial(special, target)) {
+            QSKIP("cannot make device nodes here");
+        }
+        QVERIFY(QFile::link(target, path));
+        std::optional<FifoWatchdog> watchdog;
+        if (special == QLatin1String("fifo"))
+            watchdog.emplace(target);
+        QElapsedTimer clock;
+        clock.start();
+        QList<QByteArray> lines;
+        const QString error = errorOf([&] { lines = LoadLineBytes(path); });
+        QVERIFY2(clock.elapsed() < 1500, "the read waited");
+        QCOMPARE(error, reason.isEmpty() ? QString()
+                                         : QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
+        if (reason.isEmpty())
+            QCOMPARE(lines.size(), size > 0 ? 1 : 0);   // a file of zero bytes is one line
+    }
+
+    void procFileReadsWhole()
+    {
+        const QList<QByteArray> lines = LoadLineBytes(QStringLiteral("/proc/self/status"));
+        QVERIFY(lines.size() > 10);
+        QVERIFY(lines.first().startsWith("Name:"));
+        QVERIFY(lines.last().startsWith("nonvoluntary_ctxt_switches:"));
+    }
+
+    // The console's bonding file and the INI files (language, font, page
+    // switches) read through the same primitive: a FIFO neither hangs the
+    // start nor counts as a file.
+    void readersOfAFifo()
+    {
+        ScratchRoot root;
+        root.mkdir(QStringLiteral("/etc/velkora"));
+        const QString bond = root.path(QStringLiteral("/etc/velkora/bond.conf"));
+        QVERIFY(::mkfifo(bytes(bond).constData(), 0644) == 0);
+        const FifoWatchdog watchdog(bond);
+        QElapsedTimer clock;
+        clock.start();
+        TBondInfo info;
+        info.Device = QStringLiteral("kept");
+        QCOMPARE(errorOf([&] { ReadBondConfig(info); }), QStringLiteral("Cannot open file ") + bond);
+        QCOMPARE(info.Device, QStringLiteral("kept"));
+        const TIniFile ini(bond, TIniFile::CaseSensitive);
+        QVERIFY(!ini.SectionExistsAnyCase(QStringLiteral("General")));
+        QCOMPARE(errorOf([&] { WriteBondConfig(info); }), QStringLiteral("Cannot create file ") + bond);
+        QVERIFY2(clock.elapsed() < 1500, "a reader waited");
+        QCOMPARE(kindOf(bond), QStringLiteral("fifo"));
+    }
+
+    // A line is shown decoded on its own and goes back with its own bytes
+    // unless its text was changed.
+    void lineBytes_data()
+    {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("edited");   // null: not edited
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("UTF-8") << QByteArray("o=caf\xc3\xa9") << "o=café" << QString() << QByteArray("o=caf\xc3\xa9");
+        QTest::newRow("Latin-1 byte") << QByteArray("o=caf\xe9") << "o=caf\ufffd" << QString() << QByteArray("o=caf\xe9");
+        QTest::newRow("cut sequence at the end") << QByteArray("o=\xc3") << "o=\ufffd" << QString() << QByteArray("o=\xc3");
+        QTest::newRow("byte-order mark") << QByteArray("\xef\xbb\xbfx") << "x" << QString() << QByteArray("\xef\xbb\xbfx");
+        QTest::newRow("confirmed unchanged") << QByteArray("o=caf\xe9") << "o=caf\ufffd" << "o=caf\ufffd" << QByteArray("o=caf\xe9");
+        QTest::newRow("edited") << QByteArray("o=caf\xe9") << "o=caf\ufffd" << "o=cafe" << QByteArray("o=cafe");
+        QTest::newRow("new text") << QByteArray() << QString() << "é" << QByteArray("\xc3\xa9");
+    }
+    void lineBytes()
+    {
+        QFETCH(QByteArray, original);
+        QFETCH(QString, shown);
+        QFETCH(QString, edited);
+        QFETCH(QByteArray, saved);
+        QCOMPARE(DecodeLocalText(original), shown);
+        QCOMPARE(EncodeEditedLine(edited.isNull() ? shown : edited, original), saved);
+    }
+
+    // Each line of a file is decoded alone: a broken line cannot take a
+    // byte of the next one.
+    void textLinesDecodeAlone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("modules.conf"));
+        writeFile(path, "e1000\nbnx2 name=caf\xe9\ntg3 opt=\xc3\r\n\xe4\xb8\xad");
+        QCOMPARE(LoadTextLines(path),
+                 (QStringList{"e1000", "bnx2 name=caf\ufffd", "tg3 opt=\ufffd", QString::fromUtf8("中")}));
+    }
+
+    // Under a legacy locale a line in its encoding is shown in it, and an
+    // edit keeps that encoding.
+    void legacyLineKeepsItsEncoding()
+    {
+        QTemporaryDir dir;
+        if (QProcess::execute(QStringLiteral("localedef"),
+                              {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
+                               QStringLiteral("GB2312"), dir.filePath(QStringLiteral("zh_CN.GB2312"))})
+            != 0)
+            QSKIP("localedef cannot build a GB2312 locale here (package locales missing)");
+        const QByteArray oldLocale = setlocale(LC_CTYPE, nullptr);
+        const QByteArray oldPath = qgetenv("LOCPATH");
+        qputenv("LOCPATH", bytes(dir.path()));
+        const bool switched = setlocale(LC_CTYPE, "zh_CN.GB2312") != nullptr;
+        const QByteArray gb = "opt=\xC5\xE4\xD6\xC3";   // "配置"
+        const QString shown = DecodeLocalText(gb);
+        const QByteArray unchanged = EncodeEditedLine(shown, gb);
+        const QByteArray edited = EncodeEditedLine(shown + QStringLiteral(" x=1"), gb);
+        const QByteArray beyond = EncodeEditedLine(QString::fromUtf8("opt=\xf0\x9f\x98\x80"), gb);   // no GB2312 form
+        setlocale(LC_CTYPE, oldLocale.constData());
+        if (oldPath.isNull())
+            qunsetenv("LOCPATH");
+        else
+            qputenv("LOCPATH", oldPath);
+        QVERIFY(switched);
+        QCOMPARE(shown, QString::fromUtf8("opt=配置"));
+        QCOMPARE(unchanged, gb);
+        QCOMPARE(edited, gb + " x=1");
+        QCOMPARE(beyond, QByteArray("opt=\xf0\x9f\x98\x80"));
+    }
+
+    // md.conf and mount.conf: the first line of a key counts, letters
+    // compared without case, the text before "=" untrimmed.
+    void keyValueFirstLine_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("value");   // for a change: empty deletes
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<QByteArray>("expected");   // the value found, or the lines after the change
+        const char *lines = "x\n md[0]=blank\nMD[0]=first=1\nmd[0]=second\n";
+        QTest::newRow("value of the first") << "md[0]" << QByteArray() << false << QByteArray("first=1");
+        QTest::newRow("missing") << "md[1]" << QByteArray() << false << QByteArray();
+        QTest::newRow("first replaced") << "md[0]" << QByteArray("new") << true
+                                        << QByteArray("x\n md[0]=blank\nmd[0]=new\nmd[0]=second\n");
+        QTest::newRow("first deleted") << "Md[0]" << QByteArray() << true << QByteArray("x\n md[0]=blank\nmd[0]=second\n");
+        QTest::newRow("appended") << "md[1]" << QByteArray("v") << true << QByteArray(lines) + "md[1]=v\n";
+    }
+    void keyValueFirstLine()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, change);
+        QFETCH(QByteArray, expected);
+        TLines lines = SplitLineBytes("x\n md[0]=blank\nMD[0]=first=1\nmd[0]=second\n");
+        if (!change) {
+            QCOMPARE(ValueOf(lines, name.toLatin1()), expected);
+            return;
+        }
+        SetValue(lines, name.toLatin1(), value);
+        QCOMPARE(lines, SplitLineBytes(expected));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileUtils)
+#include "tst_fileutils.moc"
