@@ -27,6 +27,10 @@ bool ShellWaitActive();
 
 // Quotes S for a POSIX shell line so that it is always one plain word.
 QString ShellQuote(const QString &S);
+// S as one word of a shell line: unchanged when it is made only of letters,
+// digits and "/._+:-" (an ordinary device name or path reads as typed),
+// else ShellQuote'd.
+QString ShellArg(const QString &S);
 // Splits a line into words as the shell would, with none of its other
 // powers: blanks (spaces, tabs, line ends) separate words; single quotes
 // group text literally; double quotes group it, a backslash there keeping
