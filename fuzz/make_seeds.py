@@ -90,3 +90,11 @@ w(ml,'mixed','00:1f.2 SATA controller: Intel Corporation 82801 (rev 05)\n01:00.0
 u=d('utf8towide')
 w(u,'chinese','网卡绑定 磁盘信息'.encode())
 w(u,'edges',b'abc\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\xf4\x90\x80\x80\x80\xed\xa0\x80\xc0A\xc3\xc3\xf8\x88\x80\x80\x80\xfc')
+
+mt=d('mtab')
+w(mt,'mounts','/dev/sda1 / ext4 rw,relatime 0 0\nproc /proc proc rw 0 0\n/dev/md/0 /data xfs rw,noatime 0 0\n/dev/sdb1 /mnt/with\\040blank xfs rw 0 0\n/dev/sda1 /again xfs rw 0 0\n')
+w(mt,'odd-lines','  /dev/sdc1    /lead   xfs\n/dev/sdd1\t/tab\txfs\n\n/dev/md0\n/dev/md0 /own\n/dev/./md0 /dot ext2\n/dev/sde1 /nul\x00 hidden\r\n' + 'x'*4095 + '/dev/sdf1 /cut xfs\n/dev/sdg1 /trail xfs   \t\n/dev/sdh1 /last')
+ft=d('fstab')
+w(ft,'mount-rules','/dev/sdb1\n/data\n# static file system information\nUUID=1\t/\text4\tdefaults\t0 1\n/dev/sdb1 /old xfs defaults 0 0\n/dev/sdc1 /data ext3 defaults 1 2\n/dev/sdb1\t/data\txfs\n#x /data\n/dev/sdb1 /data xfs defaults 0 0\nproc /proc proc defaults 0 0\n\n  /dev/sdb1   /x\n/DEV/SDB1 /y\n/dev/sdb10 /data1\n/dev/sdb1 /data')
+w(ft,'empty-fields','\n\n\nnone\n \n  \t\nonly\n')
+w(ft,'bytes',b'/dev/md0\n/srv\ncaf\xe9 /a\r\n/dev/md0 /b\r\n\x00 /srv\nlast /srv')
