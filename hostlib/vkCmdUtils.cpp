@@ -217,6 +217,16 @@ QString ShellQuote(const QString &S)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+QString ShellArg(const QString &S)
+{
+    const auto plain = [](QChar c) {
+        const ushort u = c.unicode();
+        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '/' || u == '.'
+               || u == '_' || u == '+' || u == ':' || u == '-';
+    };
+    return !S.isEmpty() && std::all_of(S.begin(), S.end(), plain) ? S : ShellQuote(S);
+}
+
 QByteArray ShellQuote(const QByteArray &S)
 {
     QByteArray quoted = S;

@@ -35,6 +35,10 @@ QByteArray ShellQuote(const QByteArray &S);
 // the commands of both programs are): bytes that are not UTF-8 are made by
 // printf inside the word, so the command gets exactly these bytes.
 QString ShellQuoteBytes(const QByteArray &Word);
+// S as one word of a shell line: unchanged when it is made only of letters,
+// digits and "/._+:-" (an ordinary device name or path reads as typed),
+// else ShellQuote'd.
+QString ShellArg(const QString &S);
 // Splits a line into words as /bin/sh would, with none of its other
 // powers: blanks (spaces, tabs) and line feeds separate words; an unquoted
 // "#" that starts a word starts a comment, to the end of its line; single

@@ -17,6 +17,20 @@ bool SameNameAscii(const QByteArray &line, qsizetype nameLen, const QByteArray &
     return true;
 }
 
+// The next blank-separated field of Line from From, as CutToken with a
+// blank cuts it (empty when none is left); From moves past it.
+QByteArrayView NextField(const QByteArray &Line, qsizetype &From)
+{
+    qsizetype start = From;
+    while (start < Line.size() && Line.at(start) == ' ')
+        ++start;
+    qsizetype stop = Line.indexOf(' ', start);
+    if (stop < 0)
+        stop = Line.size();
+    From = stop;
+    return QByteArrayView(Line).sliced(start, stop - start);
+}
+
 } // namespace
 
 int IndexOfName(const TLines &Lines, const QByteArray &Name)
@@ -48,4 +62,21 @@ void SetValue(TLines &Lines, const QByteArray &Name, const QByteArray &Value)
         Lines[i] = line;
     else
         Lines << line;
+}
+
+void DropFstabLines(TLines &Lines, const QByteArray &Dev, const QByteArray &MountPoint)
+{
+    // One pass that keeps what stays: a line is judged once, whatever was
+    // deleted before it.
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+        qsizetype at = 0;
+        const bool drop = NextField(Lines[i], at) == Dev || NextField(Lines[i], at) == MountPoint;
+        if (!drop) {
+            if (kept != i)
+                Lines[kept] = std::move(Lines[i]);
+            ++kept;
+        }
+    }
+    Lines.resize(kept);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The configuration tool's key=value files (md.conf, mount.conf) as whole
-// lists of lines (LoadLineBytes / SaveLineBytes, vkFileUtils.h), edited by key.
+// lists of lines (LoadLineBytes / SaveLineBytes, vkFileUtils.h), edited by
+// key; and its one edit of /etc/fstab.
 #include "vkFileUtils.h"
 
 #include <QByteArray>
@@ -16,3 +17,8 @@ QByteArray ValueOf(const TLines &Lines, const QByteArray &Name);
 // A non-empty Value replaces that line in place or becomes a new last line;
 // an empty one deletes the line.
 void SetValue(TLines &Lines, const QByteArray &Name, const QByteArray &Value);
+
+// Deletes every fstab line whose first blank-separated field is Dev, or
+// whose second is MountPoint (exact bytes; only spaces separate, so a line
+// laid out with tabs is one field). The other lines keep their bytes and order.
+void DropFstabLines(TLines &Lines, const QByteArray &Dev, const QByteArray &MountPoint);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 namespace Ui {
 class TfmMain;
@@ -88,6 +89,9 @@ public:
     void btnFormatDeviceClick();
     void btnMountClick();
     void btnUmountClick();
+    // Test seam: called when /tmp/parttable has just been removed and is
+    // not yet made again, where a planted file would have to be refused.
+    static void SetPartTableGapHookForTesting(std::function<void()> Hook);
 
 private:
     QTreeWidgetItem *SelectedNode() const;

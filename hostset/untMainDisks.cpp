@@ -43,6 +43,9 @@ const QString kMountOptions = QStringLiteral("noatime,nobarrier,logbufs=8,logbsi
 // tree points into the system object, which every refresh rebuilds.
 constexpr int kPartNumberRole = Qt::UserRole;
 constexpr int kPartTypeRole = Qt::UserRole + 1;
+constexpr Qt::Alignment kSizeAlignment = Qt::AlignRight | Qt::AlignVCenter;
+
+std::function<void()> g_partTableGap;
 
 int Level(const QTreeWidgetItem *Node)
 {
@@ -119,6 +122,8 @@ void WritePartTable(const QString &PartType)
     };
     if (::unlink(name.constData()) != 0 && errno != ENOENT)
         throw fail(errno);
+    if (g_partTableGap)
+        g_partTableGap();
     TFdCloser fd(::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0)
         throw fail(errno);
@@ -130,6 +135,8 @@ void WritePartTable(const QString &PartType)
 }
 
 } // namespace
+
+void TfmMain::SetPartTableGapHookForTesting(std::function<void()> Hook) { g_partTableGap = std::move(Hook); }
 
 void TfmMain::ConnectDisksTab()
 {
@@ -256,6 +263,7 @@ void TfmMain::RefreshDiskTree()
         if (FindMount(disk->Name, mountPoint, fsType))
             columns << QString() << mountPoint << fsType;
         auto *node = new QTreeWidgetItem(columns);
+        node->setTextAlignment(1, kSizeAlignment);
         const TVolItems *parts = disk->VolItems();
         for (int j = 0; j < parts->Count(); ++j) {
             const TVolItem *part = parts->GetItem(j);
@@ -263,6 +271,7 @@ void TfmMain::RefreshDiskTree()
             if (FindMount(part->Name, mountPoint, fsType))
                 cols << mountPoint << fsType;
             auto *child = new QTreeWidgetItem(node, cols);
+            child->setTextAlignment(1, kSizeAlignment);
             child->setData(0, kPartNumberRole, part->PartitionNumber);
             child->setData(0, kPartTypeRole, part->PartitionType);
         }
@@ -366,7 +375,7 @@ void TfmMain::PartitionDisk(const QString &PartType)
     struct TRemoveScript {
         ~TRemoveScript() { ::unlink(SysPathBytes(kPartTable).constData()); }
     } removeScript;
-    RunCommandFmt(QStringLiteral("sfdisk -q %s < %s"), {disk, SysPath(kPartTable)});
+    RunCommandFmt(QStringLiteral("sfdisk -q %s < %s"), {ShellArg(disk), SysPath(kPartTable)});
     RefreshDiskTree();
 }
 
@@ -384,7 +393,7 @@ void TfmMain::SetPartitionType(const QString &PartType)
                            QStringLiteral("重新设定分区类型可能会丢失数据，确定要继续吗？"))))
         return;
     RunCommandFmt(QStringLiteral("sfdisk -c %s %d %s"),
-                  {node->parent()->text(0), node->data(0, kPartNumberRole).toInt(), PartType});
+                  {ShellArg(node->parent()->text(0)), node->data(0, kPartNumberRole).toInt(), PartType});
     RefreshDiskTree();
 }
 
@@ -427,9 +436,11 @@ void TfmMain::cmbMdListChange() { ApplyMdCreateRule(); }
 
 void TfmMain::btnMdCreateClick()
 {
-    QStringList names;
-    for (int i = 0; i < ui->lbDev->count(); ++i)
+    QStringList names, words;
+    for (int i = 0; i < ui->lbDev->count(); ++i) {
         names << ui->lbDev->item(i)->text();
+        words << ShellArg(names.last());
+    }
     const QString members = names.join(QLatin1Char(' ')).trimmed();
     const QString levelText = ui->cmbRAIDLevel->currentText();
     QString level;
@@ -444,10 +455,12 @@ void TfmMain::btnMdCreateClick()
     const QString chunk = QString::number(StripeUnitKiB(ui->cmbBlock->currentIndex()));
     const QString array = ui->cmbMdList->currentText();
     const int count = ui->lbDev->count();
-    RunCommandFmt(count == 1 ? QStringLiteral("yes | mdadm -C %s -l %s -fn %d -c %s %s")
-                             : QStringLiteral("yes | mdadm -C %s -l %s -n %d -c %s %s"),
-                  {array, level, count, chunk, members});
-    StoreValue(kMdConf, ArrayKey(array), '"' + members.toLocal8Bit() + '"');
+    // The array file records only what mdadm has made, and forgets only what
+    // it has stopped: a failed command leaves it as it was.
+    const QString create = count == 1 ? QStringLiteral("yes | mdadm -C %s -l %s -fn %d -c %s %s")
+                                      : QStringLiteral("yes | mdadm -C %s -l %s -n %d -c %s %s");
+    if (RunCommandFmt(create, {ShellArg(array), level, count, chunk, words.join(QLatin1Char(' '))}) == 0)
+        StoreValue(kMdConf, ArrayKey(array), '"' + members.toLocal8Bit() + '"');
     RefreshDiskTree();
 }
 
@@ -457,15 +470,15 @@ void TfmMain::btnMdDeleteClick()
     if (!node)
         return;
     const QString array = node->text(0);
-    RunCommandFmt(QStringLiteral("mdadm --stop %s"), {array});
-    StoreValue(kMdConf, ArrayKey(array), {});
+    if (RunCommandFmt(QStringLiteral("mdadm --stop %s"), {ShellArg(array)}) == 0)
+        StoreValue(kMdConf, ArrayKey(array), {});
     RefreshDiskTree();
 }
 
 void TfmMain::btnMdViewClick()
 {
     if (const QTreeWidgetItem *node = SelectedNode())
-        RunCommandFmt(QStringLiteral("mdadm -D %s"), {node->text(0)});
+        RunCommandFmt(QStringLiteral("mdadm -D %s"), {ShellArg(node->text(0))});
 }
 
 // ---- XFS format and mounts ------------------------------------------------------------
@@ -533,7 +546,7 @@ void TfmMain::btnFormatDeviceClick()
     int members = 1;
     GetMdMembers(members);
     RunCommandFmt(QStringLiteral("mkfs.xfs -f -i size=512 %s -d agsize=%s,sunit=%d,swidth=%d %s"),
-                  {options, GetAgSize(dev), unit * 2, unit * 2 * members, dev});
+                  {options, GetAgSize(dev), unit * 2, unit * 2 * members, ShellArg(dev)});
 }
 
 void TfmMain::btnMountClick()
@@ -546,26 +559,24 @@ void TfmMain::btnMountClick()
     if (!InputQuery(QStringLiteral("Mount"), QStringLiteral("Mount \"%1\" to...").arg(dev), mountPoint, this))
         return;
     // mount.conf and fstab hold one mount per line: a line break in the
-    // mount point would split its record and could forge another.
+    // mount point would split its record and could forge another. An empty
+    // one would match every fstab line without a second field, and record
+    // a mount on nothing.
     if (mountPoint.contains(QLatin1Char('\n')) || mountPoint.contains(QLatin1Char('\r')))
         throw Exception(QStringLiteral("The mount point must not contain a line break"));
-    RunCommandFmt(QStringLiteral("mount -o ") + kMountOptions + QStringLiteral(" %s %s"), {dev, ShellQuote(mountPoint)});
-    StoreValue(kMountConf, dev.toLocal8Bit(), (mountPoint + QStringLiteral(" xfs ") + kMountOptions).toLocal8Bit());
-
-    const QString fstab = SysPath(kFstab);
-    TLines lines = LoadLineBytes(fstab);
-    for (int i = lines.size() - 1; i >= 0; --i) {
-        QString rest = QString::fromLocal8Bit(lines[i]), token;
-        CutToken(rest, QLatin1Char(' '), token);
-        if (token == dev) {
-            lines.removeAt(i);
-            continue;
-        }
-        CutToken(rest, QLatin1Char(' '), token);
-        if (token == mountPoint)
-            lines.removeAt(i);
+    if (mountPoint.trimmed().isEmpty())
+        throw Exception(QStringLiteral("The mount point must not be empty"));
+    // What the tool records is what is mounted: a failed mount leaves
+    // mount.conf and fstab as they were.
+    if (RunCommandFmt(QStringLiteral("mount -o ") + kMountOptions + QStringLiteral(" %s %s"),
+                      {ShellArg(dev), ShellArg(mountPoint)})
+        == 0) {
+        StoreValue(kMountConf, dev.toLocal8Bit(), (mountPoint + QStringLiteral(" xfs ") + kMountOptions).toLocal8Bit());
+        const QString fstab = SysPath(kFstab);
+        TLines lines = LoadLineBytes(fstab);
+        DropFstabLines(lines, dev.toLocal8Bit(), mountPoint.toLocal8Bit());
+        SaveLineBytes(fstab, lines);
     }
-    SaveLineBytes(fstab, lines);
     RefreshDiskTree();
 }
 
@@ -575,7 +586,7 @@ void TfmMain::btnUmountClick()
     if (!node)
         return;
     const QString dev = node->text(0);
-    RunCommandFmt(QStringLiteral("umount %s"), {dev});
-    StoreValue(kMountConf, dev.toLocal8Bit(), {});
+    if (RunCommandFmt(QStringLiteral("umount %s"), {ShellArg(dev)}) == 0)
+        StoreValue(kMountConf, dev.toLocal8Bit(), {});
     RefreshDiskTree();
 }

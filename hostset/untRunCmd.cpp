@@ -245,10 +245,10 @@ void TfmRunCmd::Timer1Timer()
         btnOK->setEnabled(true);
         btnSave->setEnabled(true);
     });
-    const int status = PipeRun(Command, [this](const QString &Line) { AddOutputLine(Line); });
+    FStatus = PipeRun(Command, [this](const QString &Line) { AddOutputLine(Line); });
     AddOutputLine(QString());
     AddOutputLine(QString(64, QLatin1Char('-')));
-    AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(status));
+    AddOutputLine(QStringLiteral("  RESULT: ") + QString::number(FStatus));
 }
 
 void TfmRunCmd::AddOutputLine(const QString &Line)
@@ -332,7 +332,7 @@ void TfmRunCmd::reject()
 
 // ---- running a command --------------------------------------------------------
 
-void RunCommand(const QString &Cmd)
+int RunCommand(const QString &Cmd)
 {
     std::unique_ptr<TfmRunCmd> window(new TfmRunCmd(ToolOwnerWindow()));
     window->Command = Cmd + QStringLiteral(" 2>&1");
@@ -348,11 +348,12 @@ void RunCommand(const QString &Cmd)
         }
     } cursorBack{window.get()};
     window->exec();
+    return window->Status();
 }
 
-void RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args)
+int RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args)
 {
-    RunCommand(Format(Fmt, Args));
+    return RunCommand(Format(Fmt, Args));
 }
 
 QWidget *ToolOwnerWindow()

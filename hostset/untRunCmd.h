@@ -47,6 +47,8 @@ public:
 
     // True once the command has ended (and the status line is shown).
     bool Ended() const { return FEnded; }
+    // The command's raw wait status once it has ended; -1 before.
+    int Status() const { return FStatus; }
     // Escape and the title bar's close box end the window only once the
     // command has ended.
     void reject() override;
@@ -57,6 +59,7 @@ protected:
 private:
     Ui::TfmRunCmd *ui;
     bool FEnded = false;
+    int FStatus = -1;
     int FLines = 0;          // lines in Memo1
     QString FPending;        // lines on their way to Memo1, "\n"-separated
     int FPendingLines = 0;
@@ -75,14 +78,15 @@ int PipeRun(const QString &Cmd, const TLineSink &Sink);
 // is one, else the active window.
 QWidget *ToolOwnerWindow();
 
-// Runs Cmd in a new modal command window and returns once it is closed. The
+// Runs Cmd in a new modal command window and returns once it is closed,
+// with the command's raw wait status (-1 when it could not start). The
 // hourglass shows from the window's opening until the command has ended;
 // the window cannot be closed before that, so every command runs.
-void RunCommand(const QString &Cmd);
+int RunCommand(const QString &Cmd);
 
 // Formats the line with Format (vkSysUtils.h) and runs it with RunCommand.
-// Arguments that come from the user must already be ShellQuote'd.
-void RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args);
+// Arguments from the user or the system must already be ShellArg'd.
+int RunCommandFmt(const QString &Fmt, std::initializer_list<QVariant> Args);
 
 // Test seam: while a hook is set, every command window closes itself once its
 // command has ended, after handing the hook the full command line (with its

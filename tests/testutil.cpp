@@ -85,7 +85,8 @@ static void writeExecutable(const QString &path, const QByteArray &text)
 static QByteArray recordingLines(const QString &dir, const QString &label)
 {
     const QByteArray base = QFile::encodeName(dir + QLatin1Char('/') + label);
-    QByteArray body = "echo \"$*\" >> '" + base + ".calls'\n";
+    // printf, not echo: the shell's echo would take a backslash in an argument as an escape.
+    QByteArray body = "printf '%s\\n' \"$*\" >> '" + base + ".calls'\n";
     body += "tr '\\000\\n' '\\n\\001' < /proc/$PPID/cmdline 2>/dev/null"
             " | sed -n '/^-c$/{n;p;q;}' >> '" + base + ".lines'\n";
     return body;

@@ -5,6 +5,9 @@
 
 #include <QAction>
 #include <QDir>
+#include <QScopeGuard>
+
+#include <iterator>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -68,6 +71,13 @@ struct TDiskOps : HostScratch {
     }
     bool rebuilt(const TfmMain &w) const { return part<QListWidget>(w, "lbDev")->count() == 0; }
 };
+
+// mount.conf, md.conf and /etc/fstab as the status rows start them.
+QByteArrayList initialFiles()
+{
+    return {"/dev/sda1=/a xfs " + kOpts + "\nx=1\n", "md[0]=\"/dev/sda1\"\nmd[1]=\"/dev/sdb1\"\n",
+            "/dev/sdb1 /old xfs defaults 0 0\nUUID=1 / ext4 defaults 0 1\n"};
+}
 
 } // namespace
 
@@ -318,7 +328,7 @@ private Q_SLOTS:
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
         QCOMPARE(s.dialogs.requests().last().Text, QStringLiteral("Mount \"/dev/sdb1\" to..."));
         QCOMPARE(s.dialogs.requests().last().Value, QStringLiteral("/mnt"));
-        QCOMPARE(s.commands(), QStringList{"mount -o " + kOpts + " /dev/sdb1 '/data' 2>&1"});
+        QCOMPARE(s.commands(), QStringList{"mount -o " + kOpts + " /dev/sdb1 /data 2>&1"});
         QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")),
                  "/dev/sda1=/a xfs " + kOpts + "\n/dev/sdb1=/data xfs " + kOpts + "\n");
         QVERIFY(QFileInfo(s.root.path(QStringLiteral("/etc/fstab"))).isSymLink());
@@ -351,31 +361,242 @@ private Q_SLOTS:
     void hostileMountPoints_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::newRow("semicolon") << "/mnt; touch MARK";
-        QTest::newRow("command substitution") << "/mnt$(touch MARK)";
-        QTest::newRow("backquotes") << "/mnt`touch MARK`";
-        QTest::newRow("quotes") << "/mnt' ; touch MARK; echo '\"";
-        QTest::newRow("blanks") << "/mnt/my data && touch MARK";
-        QTest::newRow("line break") << "/mnt\ntouch MARK";
+        QTest::addColumn<QString>("refusal");   // empty: the mount runs
+        QTest::newRow("semicolon") << "/mnt; touch MARK" << "";
+        QTest::newRow("command substitution") << "/mnt$(touch MARK)" << "";
+        QTest::newRow("backquotes") << "/mnt`touch MARK`" << "";
+        QTest::newRow("quotes") << "/mnt' ; touch MARK; echo '\"" << "";
+        QTest::newRow("blanks") << "/mnt/my data && touch MARK" << "";
+        const QString lineBreak = QStringLiteral("The mount point must not contain a line break");
+        const QString empty = QStringLiteral("The mount point must not be empty");
+        QTest::newRow("line break") << "/mnt\ntouch MARK" << lineBreak;
+        QTest::newRow("empty") << "" << empty;
+        QTest::newRow("blanks only") << "  " << empty;
+        QTest::newRow("tab only") << "\t" << empty;
     }
     void hostileMountPoints()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, refusal);
         TDiskOps s;
-        s.root.write(QStringLiteral("/etc/fstab"), "proc /proc proc defaults 0 0\n");
+        // Lines without a second blank-separated field: an empty mount point matched them all.
+        const QByteArray fstab = "UUID=1\t/\text4\tdefaults\t0 1\n\nproc /proc proc defaults 0 0\nnone\n";
+        s.root.write(QStringLiteral("/etc/fstab"), fstab);
         const QString mark = s.root.path(QStringLiteral("/MARK"));
         typed.replace(QLatin1String("MARK"), mark);
         const auto w = s.open();
         s.dialogs.answer(mrOk, typed);
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
         QVERIFY(!QFileInfo::exists(mark));
-        if (typed.contains(QLatin1Char('\n'))) {
-            QCOMPARE(s.dialogs.texts().last(), QStringLiteral("The mount point must not contain a line break"));
-            QVERIFY(s.runs.isEmpty() && !s.root.exists(QStringLiteral("/etc/velkora/mount.conf")));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")), fstab);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(s.dialogs.texts().last(), refusal);
+            QVERIFY(s.runs.isEmpty() && !s.root.exists(QStringLiteral("/etc/velkora/mount.conf")) && !s.rebuilt(*w));
             return;
         }
         QCOMPARE(QString::fromLocal8Bit(s.file(QStringLiteral("mount.calls"))), "4|-o|" + kOpts + "|/dev/sdb1|" + typed + "|");
         QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sdb1=" + typed.toLocal8Bit() + " xfs " + kOpts + "\n");
+    }
+
+    // A command that fails leaves the tool's files as they were; the window
+    // still shows its result and the tree is rebuilt either way. The umount
+    // stand-in takes the device out of the mount table when it succeeds, as
+    // the real one does: only a rebuild shows that.
+    void commandStatusGuardsFiles_data()
+    {
+        QTest::addColumn<QString>("dev");       // selected
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArrayList>("after");   // mount.conf, md.conf, fstab on success
+        QTest::addColumn<QString>("mounted");   // the node's mount point after the rebuild, "-": none
+        const QByteArrayList before = initialFiles();
+        struct TRow {
+            const char *name, *dev, *control;
+            QByteArrayList after;
+            const char *mountedOnSuccess, *mountedOnFailure;
+        };
+        const TRow rows[] = {
+            {"mount", "/dev/sdb1", "btnMount",
+             {before[0] + "/dev/sdb1=/data xfs " + kOpts + "\n", before[1], "UUID=1 / ext4 defaults 0 1\n"}, "-", "-"},
+            {"umount", "/dev/sda1", "btnUmount", {"x=1\n", before[1], before[2]}, "-", "/a"},
+            {"mdadm -C", "/dev/sdc", "btnMdCreate", {before[0], "md[0]=\"/dev/sdc\"\nmd[1]=\"/dev/sdb1\"\n", before[2]}, "-", "-"},
+            {"mdadm --stop", "/dev/md1", "btnMdDelete", {before[0], "md[0]=\"/dev/sda1\"\n", before[2]}, "-", "-"},
+        };
+        for (const TRow &r : rows)
+            for (int code : {0, 1, 32})
+                QTest::addRow("%s, exit %d", r.name, code)
+                    << r.dev << r.control << code << (code == 0 ? r.after : before)
+                    << (code == 0 ? r.mountedOnSuccess : r.mountedOnFailure);
+    }
+    void commandStatusGuardsFiles()
+    {
+        QFETCH(QString, dev);
+        QFETCH(QString, control);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArrayList, after);
+        QFETCH(QString, mounted);
+        TDiskOps s;
+        const QByteArray code = "exit " + QByteArray::number(exitCode) + "\n";
+        const QByteArray mtab = QFile::encodeName(s.root.path(QStringLiteral("/etc/mtab")));
+        s.tools.addScript(QStringLiteral("mount"), code);
+        s.tools.addScript(QStringLiteral("umount"), (exitCode == 0 ? ": > '" + mtab + "'\n" : QByteArray()) + code);
+        s.tools.addRecorder(QStringLiteral("mdadm"), {}, exitCode);
+        const QStringList files{"/etc/velkora/mount.conf", "/etc/velkora/md.conf", "/etc/fstab"};
+        for (int i = 0; i < files.size(); ++i)
+            s.root.write(files[i], initialFiles()[i]);
+        const auto w = s.open();
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        s.dialogs.answer(mrOk, QStringLiteral("/data"));
+        if (control == QLatin1String("btnMdCreate")) {   // the member list itself shows the rebuild
+            selectNode(*w, dev);
+            w->btnAddDevClick();
+            part<QAbstractButton>(*w, "btnMdCreate")->click();
+        } else {
+            s.act(*w, dev, qPrintable(control));
+        }
+        QCOMPARE(s.runs.size(), 1);
+        QVERIFY(s.runs[0].Output.endsWith("  RESULT: " + QString::number(exitCode * 256)));
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(s.root.read(files[i]), after[i]);
+        QVERIFY(s.rebuilt(*w));
+        const QTreeWidgetItem *node = findNode(part<QTreeWidget>(*w, "tvDev"), dev);
+        QCOMPARE(node->columnCount() > 3 ? node->text(3) : QStringLiteral("-"), mounted);
+    }
+
+    // Which fstab lines a mount takes away: the device's and the mount
+    // point's, each line judged on its own, wherever it stands.
+    void fstabEdit_data()
+    {
+        QTest::addColumn<QString>("dev");
+        QTest::addColumn<QString>("point");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray proc = "proc /proc proc defaults 0 0\n";
+        QTest::newRow("a line naming both, then another") << "/dev/sdb1" << "/data"
+                                                          << "/dev/sdb1 /data xfs defaults 0 0\n" + proc << proc;
+        QTest::newRow("a line naming both, last") << "/dev/sdb1" << "/data" << proc + "/dev/sdb1 /data xfs defaults 0 0\n"
+                                                  << proc;
+        QTest::newRow("device, then mount point, then both")
+            << "/dev/sdb1" << "/data"
+            << "/dev/sdb1 /old xfs\n" + proc + "/dev/sdc1 /data ext3\n/dev/sdb1 /data xfs\n#x /data\n" << proc;
+        QTest::newRow("blank runs, case, tabs, prefixes")
+            << "/dev/sdb1" << "/data"
+            << QByteArray("  /dev/sdb1   /x\n/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\nb    /data\n\n/dev/sdb1\n")
+            << QByteArray("/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\n\n");
+        QTest::newRow("bytes kept, CR LF to LF") << "/dev/md0" << "/srv"
+                                                 << QByteArray("caf\xe9 /a\r\n/dev/md0 /b\r\nlast /srv") << QByteArray("caf\xe9 /a\n");
+        QTest::newRow("nothing to take") << "/dev/md0" << "/srv" << proc << proc;
+    }
+    void fstabEdit()
+    {
+        QFETCH(QString, dev);
+        QFETCH(QString, point);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        TDiskOps s;
+        s.root.write(QStringLiteral("/etc/fstab"), before);
+        const auto w = s.open();
+        s.dialogs.answer(mrOk, point);
+        s.act(*w, dev, "btnMount");
+        QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")), after);
+    }
+
+    // Device names come from the kernel's listing and reach the shell only
+    // as single words: a name built to run a command runs nothing, through
+    // every action, and each command gets the name as it is.
+    void hostileDeviceNames_data()
+    {
+        QTest::addColumn<QString>("shape");   // X: where the name's command goes
+        QTest::newRow("semicolons") << ";X;";
+        QTest::newRow("command substitution") << "$(X)";
+        QTest::newRow("backquotes") << "`X`";
+        QTest::newRow("quotes around") << "'$(X)'";
+        QTest::newRow("quotes in a word") << "'\"$(X)\"'\\";
+    }
+    void hostileDeviceNames()
+    {
+        QFETCH(QString, shape);
+        TDiskOps s;
+        const QString mark = s.root.path(QStringLiteral("/marks"));
+        QDir().mkpath(mark);
+        qputenv("VKMARK", QFile::encodeName(mark));
+        const auto unsetMark = qScopeGuard([] { qunsetenv("VKMARK"); });
+        // An array (a name with "md", no "p") and a controller disk with one partition.
+        const QString array = "md9" + QString(shape).replace(QLatin1String("X"), QStringLiteral("touch${IFS}${VKMARK}/a"));
+        const QString disk = "abcde/c0d0" + QString(shape).replace(QLatin1String("X"), QStringLiteral("touch${IFS}${VKMARK}/d"));
+        writeDisks(s, {{array, 64LL << 20, {}}, {disk, 64LL << 20, {{0x83, 2048, 8192}}}});
+        const QString md = "/dev/" + array, dsk = "/dev/" + disk;
+        const QString partition = dsk + (dsk.back().isDigit() ? "p1" : "1");
+        s.mtab((md + " /m xfs rw 0 0\n").toLocal8Bit());
+        s.root.write(QStringLiteral("/etc/fstab"), {});
+        const auto w = s.open();
+        QVERIFY(findNode(part<QTreeWidget>(*w, "tvDev"), partition));
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(2);
+        struct TAction {
+            QString Dev;
+            void (TfmMain::*Handler)();
+            QString Tool, Args;   // the stand-in and the arguments it must get
+        };
+        const TAction actions[] = {
+            {md, &TfmMain::btnMdViewClick, "mdadm", "-D " + md},
+            {md, &TfmMain::btnFormatDeviceClick, "mkfs.xfs", "-f -i size=512 -b size=4096 -l size=128m,version=2,sunit=128 "
+                                                             "-d agsize=64m,sunit=128,swidth=128 " + md},
+            {partition, &TfmMain::btnMountClick, "mount.calls", "4|-o|" + kOpts + "|" + partition + "|/data|"},
+            {md, &TfmMain::btnUmountClick, "umount", "" + md},
+            {md, &TfmMain::btnMdDeleteClick, "mdadm", "--stop " + md},
+            {dsk, &TfmMain::miPartDataClick, "sfdisk", "-q " + dsk},
+            {partition, &TfmMain::miPartMdClick, "sfdisk", "-c " + dsk + " 1 fd"},
+            {partition, &TfmMain::btnMdCreateClick, "mdadm", "-C /dev/md2 -l 0 -n 2 -c 64 " + partition + " " + dsk},
+        };
+        for (const TAction &a : actions) {
+            selectNode(*w, a.Dev);
+            if (a.Handler == &TfmMain::btnMdCreateClick) {
+                w->btnAddDevClick();
+                selectNode(*w, dsk);
+                w->btnAddDevClick();
+            }
+            if (a.Handler == &TfmMain::btnMountClick)
+                s.dialogs.answer(mrOk, QStringLiteral("/data"));
+            (w.get()->*a.Handler)();
+            QCoreApplication::processEvents();
+            QCOMPARE(QDir(mark).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+            const QStringList calls = a.Tool.endsWith(QLatin1String(".calls"))
+                                          ? QStringList{QString::fromLocal8Bit(s.file(a.Tool))}
+                                          : s.tools.calls(a.Tool);
+            QVERIFY2(!calls.isEmpty() && calls.last() == a.Args, qPrintable(calls.join(QLatin1Char('\n'))));
+        }
+        QCOMPARE(s.runs.size(), int(std::size(actions)));
+    }
+
+    // The script's name is free for a moment between its removal and its
+    // making: a link or a second name for another file planted there then
+    // is refused, and nothing runs.
+    void partTablePlantedInTheGap_data()
+    {
+        QTest::addColumn<bool>("symlink");   // else a hard link
+        QTest::newRow("symbolic link") << true;
+        QTest::newRow("hard link") << false;
+    }
+    void partTablePlantedInTheGap()
+    {
+        QFETCH(bool, symlink);
+        TDiskOps s;
+        s.root.write(QStringLiteral("/tmp/victim"), "victim\n");
+        const QByteArray victim = QFile::encodeName(s.root.path(QStringLiteral("/tmp/victim")));
+        const QByteArray table = QFile::encodeName(s.root.path(QStringLiteral("/tmp/parttable")));
+        bool planted = false;
+        TfmMain::SetPartTableGapHookForTesting([&] {
+            planted = (symlink ? ::symlink(victim.constData(), table.constData())
+                               : ::link(victim.constData(), table.constData())) == 0;
+        });
+        const auto unhook = qScopeGuard([] { TfmMain::SetPartTableGapHookForTesting(nullptr); });
+        const auto w = s.open();
+        s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
+        QVERIFY(planted);
+        QCOMPARE(s.dialogs.texts().last(),
+                 QStringLiteral("Cannot create file \"%1\". File exists").arg(QFile::decodeName(table)));
+        QCOMPARE(s.root.read(QStringLiteral("/tmp/victim")), QByteArray("victim\n"));
+        QVERIFY(s.runs.isEmpty() && !s.rebuilt(*w));
     }
 
     void filesStayWholeOnFailure_data()

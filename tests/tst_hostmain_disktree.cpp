@@ -73,6 +73,10 @@ private Q_SLOTS:
                                               "  /dev/sda1|32 MB | Linux|/boot|ext4", "  /dev/sda2|8 MB | Linux Swap",
                                               "/dev/sdb|64 MB "}));
         QVERIFY(findNode(tree, QStringLiteral("/dev/sda"))->isExpanded());
+        // Sizes line up on the right, header and cells alike.
+        QVERIFY(tree->headerItem()->textAlignment(1) & Qt::AlignRight);
+        for (const QString &dev : {"/dev/md0", "/dev/sda", "/dev/sda1", "/dev/sda2", "/dev/sdb"})
+            QVERIFY2(findNode(tree, dev)->textAlignment(1) & Qt::AlignRight, qPrintable(dev));
 
         QVERIFY(w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda"))));
         QVERIFY(w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda1"))));
