@@ -6,9 +6,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
-#include <QItemSelectionModel>
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QRegularExpression>
@@ -211,9 +211,8 @@ void ConnectListClick(QListWidget *List, const std::function<void()> &Click)
     // tabbing into a list makes its first entry current without selecting
     // it. A change to the index already selected reports nothing; the
     // queued call is delivered from the event loop, and dropped when the
-    // list is gone by then.
-    // The entry, not its row, is remembered: rows removed above it move its
-    // row without changing the selection.
+    // list is gone by then. The entry, not its row, is remembered: rows
+    // removed above it move its row without changing the selection.
     auto last = std::make_shared<QPersistentModelIndex>(SelectedIndex(List));
     QObject::connect(List, &QListWidget::itemSelectionChanged, List, [List, Click, last] {
         const QModelIndex now = SelectedIndex(List);
