@@ -1,6 +1,7 @@
 // vkpanel: the server console. Nothing is taken from the command line.
 #include "untConMain.h"
 #include "vkGuard.h"
+#include "vkSysUtils.h"
 #include "vkSystem.h"
 #include "vkVariant.h"
 
@@ -8,6 +9,7 @@
 
 int main(int, char **argv)
 {
+    PrepareProcessStart();   // before anything opens a descriptor
     SetLibVariant(TLibVariant::Console);
     TLibraryScope library;   // the library's units: started first, finished last
     // The toolkit would act on options of its own (-style, -platformpluginpath,

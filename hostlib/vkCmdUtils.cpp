@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +75,9 @@ pid_t SpawnShell(const QByteArray &line, const TSystemSignals &sig)
         return -1;
     sigset_t defaults;
     sigemptyset(&defaults);
+    // The programs ignore SIGPIPE for their own writes; a command must not
+    // inherit that, or "yes | head -1" would never end.
+    sigaddset(&defaults, SIGPIPE);
     if (!sig.intWasIgnored())
         sigaddset(&defaults, SIGINT);
     if (!sig.quitWasIgnored())
@@ -137,6 +141,37 @@ void CutToken(QString &S, QChar C, QString &Token)
     Token = field;
 }
 
+pid_t SpawnShellReader(const QByteArray &Line, int &ReadFd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    char arg0[] = "sh";
+    char arg1[] = "-c";
+    char *argv[] = {arg0, arg1, const_cast<char *>(Line.constData()), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    ReadFd = fds[0];
+    return pid;
+}
+
 void RunShell(const QString &Command)
 {
     const QByteArray line = Command.toLocal8Bit();
@@ -155,8 +190,9 @@ void RunShell(const QString &Command)
 
 void ReadCmdOutput(const QString &Command, QStringList &Lines)
 {
-    FILE *pipe = popen(Command.toLocal8Bit().constData(), "r");
-    if (!pipe)
+    int fd = -1;
+    const pid_t pid = SpawnShellReader(Command.toLocal8Bit(), fd);
+    if (pid < 0)
         return;
     // Pieces as fgets with a 1025-byte buffer cuts them: up to and including
     // a line end, at most 1024 bytes, and a NUL ends the piece's text. The
@@ -178,7 +214,6 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
         Lines.append(decode(QByteArrayView(piece.constData(), len)));
         piece.clear();
     };
-    const int fd = fileno(pipe);
     char buf[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -199,7 +234,10 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
     }
     if (!piece.isEmpty())
         takePiece();
-    pclose(pipe);
+    ::close(fd);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
 }
 
 void SetShellIdleHook(std::function<void()> hook, std::function<void()> done)

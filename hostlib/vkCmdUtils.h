@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <sys/types.h>
 
 // Cuts the next field off the front of S at separator C, skipping leading
 // separators; S loses the field and the one separator behind it.
@@ -20,6 +21,12 @@ void RunShell(const QString &Command);
 // Appends the command's standard output, one entry per line (pieces of at
 // most 1024 characters), trailing characters <= ' ' removed.
 void ReadCmdOutput(const QString &Command, QStringList &Lines);
+
+// Starts "/bin/sh -c Line" as popen(3) with mode "r" would, but with the
+// default SIGPIPE whatever this program does with it (a pipeline's first
+// command must end when its reader goes). ReadFd gets the read end of its
+// standard output (close-on-exec); returns the pid, -1 on failure.
+pid_t SpawnShellReader(const QByteArray &Line, int &ReadFd);
 
 // `hook` is called while RunShell waits; `done` after every RunShell, once
 // its command has ended. The console installs a pair that repaints without

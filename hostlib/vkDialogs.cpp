@@ -4,8 +4,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <climits>
 
 namespace {
 TDialogResponder g_responder;
@@ -26,6 +34,53 @@ QMessageBox::Icon IconOf(TMsgDlgType type)
     case TMsgDlgType::Custom: break;
     }
     return QMessageBox::NoIcon;
+}
+} // namespace
+
+QString FitDialogText(const QString &Text, const QFont &Font, int MaxWidth, int MaxLines)
+{
+    // Lines that fit: broken at a blank where the line allows, anywhere in a
+    // word longer than the width (a device name, a module's parameters).
+    const QFontMetrics metrics(Font);
+    QStringList lines;
+    for (const QString &paragraph : Text.split(QLatin1Char('\n'))) {
+        if (metrics.horizontalAdvance(paragraph) <= MaxWidth) {
+            lines << paragraph;
+            continue;
+        }
+        QTextLayout layout(paragraph, Font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(MaxWidth);
+            lines << paragraph.mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+    }
+    // Too many lines for the screen: the beginning and the end stay, which
+    // is where a message's own words are; an ellipsis marks what is left out.
+    if (MaxLines >= 3 && lines.size() > MaxLines) {
+        const qsizetype tail = 1;
+        const qsizetype head = MaxLines - 1 - tail;
+        lines = lines.mid(0, head) + QStringList{QString(QChar(0x2026))} + lines.mid(lines.size() - tail);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+// The largest text a dialog on Parent's screen may show: lines narrow enough
+// that the message box, which limits itself to half the screen's width (at
+// most 500 pixels) with its icon, never wraps them again, and half the
+// screen's height, so that the box with its buttons always fits.
+QString FitToScreen(const QString &Text, const QFont &Font, const QWidget *Parent)
+{
+    const QScreen *screen = Parent ? Parent->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    const int lineHeight = std::max(1, QFontMetrics(Font).lineSpacing());
+    return FitDialogText(Text, Font, std::max(100, std::min(area.width() / 2, 500) - 120),
+                         std::max(3, area.height() / 2 / lineHeight));
 }
 } // namespace
 
@@ -51,7 +106,11 @@ int MessageDlg(const QString &Text, TMsgDlgType Type, unsigned Buttons, QWidget 
         r.Buttons = Buttons;
         return g_responder(r).Result;
     }
-    QMessageBox box(IconOf(Type), AppTitle(), Text, QMessageBox::NoButton, Parent);
+    // Texts here may come from a file or the system: shown as plain text,
+    // never as markup, and never wider or taller than the screen.
+    QMessageBox box(IconOf(Type), AppTitle(), QString(), QMessageBox::NoButton, Parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(FitToScreen(Text, box.font(), Parent));
     if (Buttons & mbYes) box.addButton(QMessageBox::Yes);
     if (Buttons & mbNo) box.addButton(QMessageBox::No);
     if (Buttons & mbOK) box.addButton(QMessageBox::Ok);
@@ -78,7 +137,9 @@ void OpenErrorMessage(const QString &Text, QWidget *Parent, std::function<void()
             Closed();
         return;
     }
-    auto *box = new QMessageBox(QMessageBox::Critical, AppTitle(), Text, QMessageBox::Ok, Parent);
+    auto *box = new QMessageBox(QMessageBox::Critical, AppTitle(), QString(), QMessageBox::Ok, Parent);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(FitToScreen(Text, box->font(), Parent));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     QObject::connect(box, &QDialog::finished, box, [Closed = std::move(Closed)](int) {
@@ -130,11 +191,21 @@ bool InputQuery(const QString &Caption, const QString &Prompt, QString &Value, Q
         Value = a.Value;
         return true;
     }
-    bool ok = false;
-    const QString typed = QInputDialog::getText(Parent, Caption, Prompt, QLineEdit::Normal, Value, &ok);
-    if (ok)
-        Value = typed;
-    return ok;
+    // The prompt may hold a whole line of a file; the edit field takes the
+    // whole line, the prompt only what fits on the screen.
+    QInputDialog dialog(Parent);
+    dialog.setWindowTitle(Caption);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setLabelText(FitToScreen(Prompt, dialog.font(), Parent));
+    if (QLabel *label = dialog.findChild<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+    if (QLineEdit *edit = dialog.findChild<QLineEdit *>())
+        edit->setMaxLength(std::max(edit->maxLength(), int(std::min<qsizetype>(Value.size(), INT_MAX))));
+    dialog.setTextValue(Value);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    Value = dialog.textValue();
+    return true;
 }
 
 bool FontDialog(QFont &Font, QWidget *Parent)

@@ -47,6 +47,11 @@ void ShowErrorMessage(const QString &Text, QWidget *Parent = nullptr);
 // that runs on its own (a timer), which must not hold its caller in a nested
 // event loop. With a responder set, the responder answers and Closed runs at once.
 void OpenErrorMessage(const QString &Text, QWidget *Parent, std::function<void()> Closed);
+// Text for a dialog's label that is never wider than MaxWidth pixels in
+// Font: a longer line is broken, at blanks where it has them; more than
+// MaxLines lines keep their beginning and their last line around a line
+// holding an ellipsis. Text that fits comes back unchanged.
+QString FitDialogText(const QString &Text, const QFont &Font, int MaxWidth, int MaxLines);
 // File dialogs; the empty text on cancel.
 QString OpenFileDialog(const QString &Title, const QString &InitialDir, const QString &Filter,
                        QWidget *Parent = nullptr);

@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 // ---- anchors ----------------------------------------------------------------
@@ -177,26 +180,53 @@ void AutoSizeLabels(QWidget *Root)
 
 // ---- list boxes ---------------------------------------------------------------
 
+namespace {
+// The selected entry: the current one when it is selected, else the first
+// selected one; none when nothing is selected.
+QModelIndex SelectedIndex(const QListWidget *List)
+{
+    const QItemSelectionModel *selection = List ? List->selectionModel() : nullptr;
+    if (!selection)
+        return {};
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid() && selection->isSelected(current))
+        return current;
+    const QModelIndexList selected = selection->selectedIndexes();
+    return selected.isEmpty() ? QModelIndex() : selected.first();
+}
+} // namespace
+
 void ConnectListClick(QListWidget *List, const std::function<void()> &Click)
 {
-    // currentRowChanged is not emitted when the row stays the same, which is
-    // the runtime's rule; the queued connection delivers it from the event
-    // loop, and drops it when the list is gone by then.
-    QObject::connect(List, &QListWidget::currentRowChanged, List, [Click](int) { Click(); },
-                     Qt::QueuedConnection);
     // A single-selection list box cannot be emptied by the user: a ctrl-click
     // on the selected entry keeps it selected. Code clears the selection
     // through the current row, which takes the current item away first.
+    // Connected first, so that the click below sees the selection restored.
     QObject::connect(List, &QListWidget::itemSelectionChanged, List, [List] {
         QListWidgetItem *current = List->currentItem();
         if (current && List->selectedItems().isEmpty())
             current->setSelected(true);
     });
+    // The click follows the selection, never the keyboard focus alone:
+    // tabbing into a list makes its first entry current without selecting
+    // it. A change to the index already selected reports nothing; the
+    // queued call is delivered from the event loop, and dropped when the
+    // list is gone by then. The entry, not its row, is remembered: rows
+    // removed above it move its row without changing the selection.
+    auto last = std::make_shared<QPersistentModelIndex>(SelectedIndex(List));
+    QObject::connect(List, &QListWidget::itemSelectionChanged, List, [List, Click, last] {
+        const QModelIndex now = SelectedIndex(List);
+        if (now == *last)
+            return;
+        *last = now;
+        QMetaObject::invokeMethod(List, Click, Qt::QueuedConnection);
+    });
 }
 
 int ListItemIndex(const QListWidget *List)
 {
-    return List ? List->currentRow() : -1;
+    const QModelIndex index = SelectedIndex(List);
+    return index.isValid() ? index.row() : -1;
 }
 
 namespace {

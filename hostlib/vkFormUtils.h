@@ -40,10 +40,12 @@ void AutoSizeLabels(QWidget *Root);
 // ---- list boxes ---------------------------------------------------------------
 // The runtime's list box reports every change of its selected index as a
 // click, also a change made in code, once the event loop runs again; setting
-// the index that is already selected reports nothing. Click runs queued, once
-// per change, while the list exists.
+// the index that is already selected reports nothing, and so does an entry
+// that only takes the keyboard focus. Click runs queued, once per change,
+// while the list exists.
 void ConnectListClick(QListWidget *List, const std::function<void()> &Click);
-// The selected index: the current row, -1 when there is none.
+// The selected index: the selected row (the current one when several are
+// selected), -1 when none is selected, also when an entry has the focus.
 int ListItemIndex(const QListWidget *List);
 // The runtime's double-click event of a list or tree: Handler runs for a
 // double click anywhere in the view, on an entry or not.

@@ -4,6 +4,7 @@
 #include "vkDialogs.h"
 #include "vkErrors.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QPointer>
 #include <QWidget>
@@ -54,6 +55,12 @@ public:
             if (h.Receiver)
                 QCoreApplication::postEvent(h.Receiver, h.Event.release());
         }
+        // The display's input that the wait left queued is handed on only
+        // when the event loop looks again, and a loop asleep looks only when
+        // something new arrives: wake it, or a click would wait for the next
+        // mouse movement.
+        if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
+            loop->wakeUp();
     }
 
 private:

@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
@@ -217,6 +218,21 @@ QString UTF8ToWide(const QByteArray &S)
     }
     result.truncate(units);
     return result;
+}
+
+// ---- process start ---------------------------------------------------------
+
+void PrepareProcessStart()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one: all below it are open.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd)
+            ::close(null);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 // ---- the configuration tool's debug output -------------------------------

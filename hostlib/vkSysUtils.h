@@ -59,6 +59,15 @@ void WriteLog(const QString &Cat, int ID, const QString &Msg);
 // Closes the stream log's file (program exit, and tests that move the program).
 void CloseLogStream();
 
+// ---- process start ---------------------------------------------------------
+// Run first in main, before any file or the display connection is opened:
+// descriptors 0 to 2 that are closed are opened on /dev/null, so that nothing
+// opened later (the X connection, a disk) takes the place of standard output
+// and receives what is written there; and SIGPIPE is ignored, so that a write
+// to a pipe whose reader has gone fails with EPIPE instead of ending the
+// program. Every command the programs start gets the default SIGPIPE back.
+void PrepareProcessStart();
+
 // ---- the configuration tool's debug output -------------------------------
 // Set by the tool's start-up: DebugLog writes to standard output instead of
 // the stream log.

@@ -17,6 +17,7 @@ std::mutex g_toolLockB;
 
 int main(int, char **argv)
 {
+    PrepareProcessStart();   // before anything opens a descriptor
     // The tool's library: failed opens reported on standard output, not raised.
     DebugToConsole = true;
     SetLibVariant(TLibVariant::Tool);

@@ -31,53 +31,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <csignal>
 #include <fcntl.h>
 #include <memory>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 TRunCommandHook g_runHook;
 
-// The line a C library's popen would hand to the shell, started the same
-// way: "/bin/sh -c line" with standard output on a pipe, everything else
-// inherited. The read end, non-blocking, and the child's pid; -1 on failure.
+// The command with its standard output on a pipe, everything else
+// inherited; the read end, non-blocking, and the child's pid; -1 on failure.
 pid_t SpawnReader(const QByteArray &Line, int &ReadFd)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    char arg0[] = "sh";
-    char arg1[] = "-c";
-    char *argv[] = {arg0, arg1, const_cast<char *>(Line.constData()), nullptr};
-    // A pipeline such as "yes | mdadm ..." ends its first command by a
-    // broken pipe: the shell starts with that signal's default action
-    // whatever this program does with it.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-        ::close(fds[0]);
-        return -1;
-    }
-    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    ReadFd = fds[0];
+    const pid_t pid = SpawnShellReader(Line, ReadFd);
+    if (pid >= 0)
+        ::fcntl(ReadFd, F_SETFL, ::fcntl(ReadFd, F_GETFL) | O_NONBLOCK);
     return pid;
 }
 

@@ -211,6 +211,56 @@ private Q_SLOTS:
         QCOMPARE(done, 1);
         QVERIFY(!ShellWaitActive());
     }
+    // The programs ignore SIGPIPE for their own writes; the shell of every
+    // command starts with the default one all the same (or a pipeline would
+    // never end when its reader does), and with the default SIGINT and
+    // SIGQUIT of a program that does not ignore them.
+    void commandsStartWithDefaultSignals_data()
+    {
+        QTest::addColumn<bool>("runShell");   // else ReadCmdOutput
+        QTest::newRow("RunShell") << true;
+        QTest::newRow("ReadCmdOutput") << false;
+    }
+    void commandsStartWithDefaultSignals()
+    {
+        QFETCH(bool, runShell);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("out"));
+        struct sigaction ign {}, old {};
+        ign.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ign, &old);
+        const QString line = QStringLiteral("sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status");
+        QStringList got;
+        if (runShell)
+            RunShell(line + QStringLiteral(" > ") + ShellQuote(out));
+        else
+            ReadCmdOutput(line, got);
+        sigaction(SIGPIPE, &old, nullptr);
+        const QString mask = runShell ? QString::fromLatin1(readFile(out)).trimmed() : got.value(0);
+        bool ok = false;
+        const qulonglong ignored = mask.toULongLong(&ok, 16);
+        QVERIFY2(ok, qPrintable(mask));
+        const qulonglong bit = 1;
+        QCOMPARE(ignored & ((bit << (SIGPIPE - 1)) | (bit << (SIGINT - 1)) | (bit << (SIGQUIT - 1))), 0ULL);
+    }
+    // While it waits, the program ignores the interrupt and quit signals as
+    // system(3) does: a command that sends one to its parent ends only
+    // itself. Afterwards they act as before.
+    void runShellIgnoresInterruptWhileWaiting_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGQUIT") << int(SIGQUIT);
+    }
+    void runShellIgnoresInterruptWhileWaiting()
+    {
+        QFETCH(int, sig);
+        struct sigaction before {}, after {};
+        sigaction(sig, nullptr, &before);
+        RunShell(QStringLiteral("kill -%1 $PPID; sleep 0.1").arg(sig));
+        sigaction(sig, nullptr, &after);
+        QVERIFY(after.sa_handler == before.sa_handler && after.sa_handler != SIG_IGN);
+    }
     void shellQuoteKeepsOneWord_data()
     {
         QTest::addColumn<QString>("text");
@@ -279,16 +329,41 @@ private Q_SLOTS:
         RunShell(QStringLiteral("sleep 0.2"));
         QVERIFY(answered);
     }
+    // Input held for a window that is gone by the end of the wait goes to
+    // nothing and is freed; input for a live one still arrives.
     void idleHookDropsInputForDeletedReceiver()
     {
         InstallShellIdleHook();
-        QPointer<TProbe> probe = new TProbe;
-        QCoreApplication::postEvent(probe, new QKeyEvent(QEvent::KeyPress, Qt::Key_A,
-                                                         Qt::NoModifier, QStringLiteral("a")));
-        QTimer::singleShot(0, probe, [&] { delete probe.data(); });
+        static int liveEvents = 0;
+        struct TCountedKey : QKeyEvent {
+            TCountedKey() : QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")) { ++liveEvents; }
+            TCountedKey(const TCountedKey &o) : QKeyEvent(o) { ++liveEvents; }
+            ~TCountedKey() override { --liveEvents; }
+            TCountedKey *clone() const override { return new TCountedKey(*this); }
+        };
+        TProbe survivor;
+        auto *gone = new TProbe;
+        int keysDelivered = 0;
+        struct TKeyCounter : QObject {
+            int *count;
+            explicit TKeyCounter(int *c) : count(c) {}
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::KeyPress)
+                    ++*count;
+                return false;
+            }
+        } counter(&keysDelivered);
+        QCoreApplication::postEvent(gone, new TCountedKey);
+        QCoreApplication::postEvent(&survivor, new TCountedKey);
+        QTimer::singleShot(0, gone, [gone] { delete gone; });
         RunShell(QStringLiteral("sleep 0.1"));
-        QVERIFY(probe.isNull());
-        QCoreApplication::processEvents();   // nothing left to deliver, nothing crashes
+        qApp->installEventFilter(&counter);
+        QTRY_COMPARE(survivor.inputs, QStringList{"key"});
+        QCoreApplication::processEvents();
+        qApp->removeEventFilter(&counter);
+        QCOMPARE(keysDelivered, 1);
+        QCOMPARE(liveEvents, 0);
     }
 
     // ---- the message window -------------------------------------------------

@@ -3,10 +3,13 @@
 // Stand-ins record every argument apart, so typed text that must stay one
 // word is seen to, and shell code in it is seen not to run.
 #include "conmain_fixture.h"
+#include "vkCmdUtils.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
+#include <QStackedWidget>
 #include <QToolButton>
 
 #include <arpa/inet.h>
@@ -32,6 +35,16 @@ TArgs recorded(const StandIns &tools, const QString &name)
     a.removeLast();
     a.removeFirst();
     return a;
+}
+
+// Runs a background command through the console's runner and waits until
+// it has run: a command that a faulty handler started before it in the
+// background has had its chance to show by then.
+void settle(StandIns &tools)
+{
+    argRecorder(tools, QStringLiteral("vktsettle"));
+    RunShell(ShellQuote(tools.dir() + QStringLiteral("/vktsettle")) + QStringLiteral(" &"));
+    QTRY_VERIFY(!recorded(tools, QStringLiteral("vktsettle")).isEmpty());
 }
 
 const QString kMarker = QDir::tempPath() + QStringLiteral("/vkt-injected-")
@@ -138,7 +151,7 @@ private Q_SLOTS:
         setInterfaces(nics);
         part<QPushButton>(*w, button.constData())->click();
         if (program.isEmpty()) {
-            QTest::qWait(100);
+            settle(s.tools);
             QVERIFY(recorded(s.tools, QStringLiteral("xterm")).isEmpty());
         } else {
             QTRY_VERIFY(!recorded(s.tools, program).isEmpty());   // the remote terminal starts in the background
@@ -180,6 +193,28 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(kMarker));
     }
 
+    // The "..." button is a speed button: it never takes the keyboard focus,
+    // so Tab passes it by and Enter never lands on it.
+    void speedButtonTakesNoFocus()
+    {
+        ConsoleScratch s;
+        const auto w = s.open();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        part<QStackedWidget>(*w, "PageControl1")->setCurrentWidget(part<QWidget>(*w, "tsSetup"));
+        auto *edit = part<QLineEdit>(*w, "Edit3");
+        auto *speed = part<QToolButton>(*w, "SpeedButton1");
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != speed);
+        edit->setFocus();
+        s.dialogs.answer(mrCancel);
+        QTest::mouseClick(speed, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), edit);
+        QVERIFY(w->isVisible());
+    }
+
     void shutdownAndReboot_data()
     {
         QTest::addColumn<QByteArray>("button");
@@ -198,19 +233,23 @@ private Q_SLOTS:
         QFETCH(QString, program);
         QFETCH(bool, yes);
         ConsoleScratch s;
-        argRecorder(s.tools, QStringLiteral("halt"));
-        argRecorder(s.tools, QStringLiteral("reboot"));
+        // Stand-ins that take their time: the console must not wait for them.
+        const QString done = s.tools.dir() + QStringLiteral("/done");
+        const QByteArray slow = "{ sleep 2; : > '" + QFile::encodeName(done) + "'; } 2>/dev/null\n";
+        argRecorder(s.tools, QStringLiteral("halt"), slow);
+        argRecorder(s.tools, QStringLiteral("reboot"), slow);
         const auto w = s.open();
         w->show();
         s.dialogs.answer(yes ? mrYes : mrNo);
         part<QPushButton>(*w, button.constData())->click();
+        QVERIFY(!QFile::exists(done));
         QCOMPARE(s.dialogs.texts(), QStringList{question});
         QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Warning);
         QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes | mbNo));
         if (yes)
             QTRY_COMPARE(recorded(s.tools, program).size(), 2);   // no arguments
         else
-            QTest::qWait(200);
+            settle(s.tools);
         QCOMPARE(w->isVisible(), !yes);
         QCOMPARE(recorded(s.tools, QStringLiteral("halt")).isEmpty(), !yes || program != QLatin1String("halt"));
         QCOMPARE(recorded(s.tools, QStringLiteral("reboot")).isEmpty(), !yes || program != QLatin1String("reboot"));

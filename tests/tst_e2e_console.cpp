@@ -2,8 +2,9 @@
 // own, in private mount and network namespaces whose /usr/sbin, /etc,
 // /var/run and /proc/partitions are fixtures and whose one link is a pair of
 // virtual interfaces, so nothing on this machine changes. A click on the
-// service page's start button must run the service's control program; the
-// traffic monitor, opened through the speed dialog, must draw the traffic
+// service page's start button must run the service's control program; a
+// click held while a password terminal runs must be applied when it closes;
+// the traffic monitor, opened through the speed dialog, must draw the traffic
 // sent over the virtual link.
 #include "testutil.h"
 #include "testutil_x11.h"
@@ -34,6 +35,10 @@ const char kTitle[] = "Velkora Linux Console";
 constexpr int kNavX = 8 + 60;
 int navY(int row) { return 42 + 1 + row * 24 + 12; }
 constexpr int kServiceRow = 7;   // the eighth listed page, "服务管理"
+constexpr int kSystemRow = 9;    // the tenth, "系统管理": its two password buttons
+constexpr int kPassX = 134 + 32 + 60;
+constexpr int kAdminPassY = 39 + 24 + 12;
+constexpr int kRemotePassY = 39 + 76 + 12;
 constexpr int kFyrStartX = 134 + 16 + 37;
 constexpr int kFyrStartY = 39 + 40 + 12;
 // The network page's monitor button, and the speed dialog's OK button.
@@ -142,6 +147,15 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     }
     for (const char *name : {"xterm", "passwd", "vncpasswd"})
         writeFile(w + "/bin/" + name, record, true);
+    // The administrator's password terminal stays open a while; the time it
+    // closes, and the time the next terminal opens, are kept.
+    const QByteArray stamps = QFile::encodeName(w + "/stamps");
+    writeFile(w + "/bin/xterm",
+              record + "case \"$*\" in\n"
+                       "*vncpasswd) echo \"open $(date +%s%N)\" >> '" + stamps + "' ;;\n"
+                       "*passwd) sleep 1.5; echo \"closed $(date +%s%N)\" >> '" + stamps + "' ;;\n"
+                       "esac\n",
+              true);
     writeFile(w + "/bin/lspci", "#!/bin/sh\necho '00:00.0 Host bridge: Maker Bridge'\n", true);
     writeFile(w + "/fixture/etc/velkora/bond.conf",
               "DEVICE=\"bond0\"\nSLAVES=\"eth0 eth1\"\nIP=\"10.0.0.5\"\nMASK=\"255.255.255.0\"\n"
@@ -217,6 +231,23 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     const QList<QByteArray> lines = readFile(calls).trimmed().split('\n');
     QCOMPARE(lines, QList<QByteArray>{"/usr/sbin/fyr start"});
     QVERIFY(console.state() == QProcess::Running);
+
+    // A click made while the console waits for a command is applied as soon
+    // as the command ends, not when some later input arrives.
+    QVERIFY(x.click(win.X + kNavX, win.Y + navY(kSystemRow)));
+    QThread::msleep(500);
+    QVERIFY(x.click(win.X + kPassX, win.Y + kAdminPassY));
+    QThread::msleep(500);   // the first terminal is open now
+    QVERIFY(x.click(win.X + kPassX, win.Y + kRemotePassY));
+    clock.restart();
+    while (!readFile(w + "/stamps").contains("open") && clock.elapsed() < 10000)
+        QThread::msleep(50);
+    const QList<QByteArray> stampLines = readFile(w + "/stamps").trimmed().split('\n');
+    QCOMPARE(stampLines.size(), 2);
+    QVERIFY(stampLines[0].startsWith("closed ") && stampLines[1].startsWith("open "));
+    const double late = (stampLines[1].mid(5).toLongLong() - stampLines[0].mid(7).toLongLong()) / 1e9;
+    qInfo("the held click came %.3f s after the wait", late);
+    QVERIFY2(late < 0.8, qPrintable(QStringLiteral("the held click came %1 s after the wait").arg(late)));
 
     // The traffic monitor: the network page, its monitor button, OK on the
     // speed dialog (100Mbit/s chosen), then a window whose graphs show what

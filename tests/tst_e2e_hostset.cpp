@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <sys/utsname.h>
 
 namespace {
@@ -51,7 +52,103 @@ class TestE2EHostset : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void addAndLoadNetworkDriver();
+    void startsWithoutUsableStandardOutput_data();
+    void startsWithoutUsableStandardOutput();
 };
+
+// Both programs started with standard output closed (the display connection
+// must not take its place), with all three standard streams closed, and with
+// standard output on a pipe whose reader has gone (no death by SIGPIPE): the
+// main window appears. The listing names a disk that cannot be opened, so
+// each program writes about it; the tool's line to the broken pipe fails
+// and is reported as an input/output error before its window opens.
+void TestE2EHostset::startsWithoutUsableStandardOutput_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QByteArray>("start");   // the shell's way of starting PROGRAM
+    QTest::addColumn<bool>("errorBox");      // a box titled with the program's name first
+    const QString tool = QStringLiteral("vkhostset"), console = QStringLiteral("vkpanel");
+    const QString consoleTitle = QStringLiteral("Velkora Linux Console");
+    QTest::newRow("tool, output closed") << tool << kTitle << QByteArray("exec \"$P\" >&-") << false;
+    QTest::newRow("tool, all closed") << tool << kTitle << QByteArray("exec \"$P\" <&- >&- 2>&-") << false;
+    QTest::newRow("tool, reader gone") << tool << kTitle
+                                       << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true;
+    // The console raises on a disk it cannot open, whatever its streams.
+    QTest::newRow("console, output closed") << console << consoleTitle << QByteArray("exec \"$P\" >&-") << true;
+    QTest::newRow("console, reader gone") << console << consoleTitle
+                                          << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true;
+}
+
+void TestE2EHostset::startsWithoutUsableStandardOutput()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, title);
+    QFETCH(QByteArray, start);
+    QFETCH(bool, errorBox);
+    const QString why = EndToEndUnavailable({"unshare", "Xvfb", "xdotool"});
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString path = QStringLiteral(TEST_BINARY_DIR "/%1/%2")
+                             .arg(program == QLatin1String("vkpanel") ? "console" : "hostset", program);
+    QVERIFY2(QFileInfo(path).isExecutable(), qPrintable(path + " is not built"));
+    // The pipe's writer must meet the signal's default action, as from a shell.
+    signal(SIGPIPE, SIG_DFL);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString w = work.path();
+    QDir().mkpath(w + "/fixture/etc");
+    QDir().mkpath(w + "/bin");
+    writeFile(w + "/bin/lspci", "#!/bin/sh\n", true);
+    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n   8        0    1048576 md99\n");
+    QDir().mkpath(w + "/ns");
+    QDir().mkpath(w + "/xdg");
+    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeFile(w + "/setup.sh",
+              OverlayScriptHead(w) + "layer etc /etc\n"
+                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                  "P='" + QFile::encodeName(path) + "'\n" + start + "\n",
+              true);
+
+    TXSession x;
+    QString error;
+    QVERIFY2(x.start(error), qPrintable(error));
+    QProcess proc;
+    DieWithParent(proc);
+    QProcessEnvironment env = x.env();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
+    proc.setProcessEnvironment(env);
+    proc.setProcessChannelMode(QProcess::MergedChannels);
+    proc.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    QVERIFY2(proc.waitForStarted(10000), "unshare does not start");
+    const auto stop = qScopeGuard([&] { StopProcess(proc); });
+    const auto said = [&] { return QString::fromLocal8Bit(proc.readAll()); };
+
+    // The error box may come before the main window or over it.
+    TXSession::TWindow win, box;
+    QVERIFY2(waitFor([&] {
+                 return x.findWindow(title, win) || x.findWindow(program, box)
+                        || proc.state() != QProcess::Running;
+             }, 30000),
+             qPrintable("no window appeared; it said:\n" + said()));
+    if (proc.state() != QProcess::Running && proc.exitCode() == 97)
+        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+    QVERIFY2(proc.state() == QProcess::Running,
+             qPrintable(QStringLiteral("%1 ended (%2) before any window; it said:\n%3")
+                            .arg(program).arg(proc.exitCode()).arg(said())));
+    QCOMPARE(x.waitWindow(program, box, errorBox ? 15000 : 1500), errorBox);
+    if (errorBox) {
+        QThread::msleep(300);
+        QVERIFY(x.keys({"Return"}, box.Id));
+    }
+    QVERIFY2(x.waitWindow(title, win, 15000), qPrintable(said()));
+    QThread::msleep(500);
+    QVERIFY2(proc.state() == QProcess::Running, qPrintable(said()));
+}
 
 void TestE2EHostset::addAndLoadNetworkDriver()
 {

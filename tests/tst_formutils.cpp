@@ -1,8 +1,12 @@
 // The shared window helpers: anchors, the list click, auto-sized labels and
 // the hourglass.
+#include "vkDialogs.h"
 #include "vkFormUtils.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QScreen>
 #include <QLabel>
 #include <QListWidget>
 #include <QTest>
@@ -45,6 +49,15 @@ private Q_SLOTS:
         list.addItems({QStringLiteral("a"), QStringLiteral("b")});
         QList<int> seen;
         ConnectListClick(&list, [&] { seen << ListItemIndex(&list); });
+        // The keyboard focus makes the first entry current, not selected.
+        list.show();
+        QApplication::setActiveWindow(&list);
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        list.setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(list.currentRow(), 0);
+        QCOMPARE(ListItemIndex(&list), -1);
+        QVERIFY(seen.isEmpty());
         list.setCurrentRow(0);
         QVERIFY(seen.isEmpty());          // not before the event loop runs
         QCoreApplication::processEvents();
@@ -107,6 +120,76 @@ private Q_SLOTS:
         QVERIFY(left->alignment() & Qt::AlignTop);
         // The larger box never takes a click meant for a control below it.
         QVERIFY(right->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    // A text from a file or the system never makes a box wider or taller
+    // than the screen; the input box's field still holds the whole line.
+    void dialogsFitTheScreen_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        const QString words = QStringLiteral("e1000 ").repeated(55);             // 330 characters
+        const QString word = QStringLiteral("x").repeated(5000);                  // no blank to break at
+        const QString huge = QStringLiteral("ab cd ").repeated(20000);            // thousands of lines
+        for (const char *kind : {"input", "message", "error"}) {
+            QTest::addRow("%s, 330 characters", kind) << kind << words;
+            QTest::addRow("%s, one long word", kind) << kind << word;
+            QTest::addRow("%s, 120000 characters", kind) << kind << huge;
+            QTest::addRow("%s, markup shown as text", kind) << kind << QStringLiteral("<b>e1000</b>");
+        }
+    }
+    void dialogsFitTheScreen()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QRect box;
+        QString field, label;
+        bool richText = true;
+        const auto inspect = [&](QWidget *d) {
+            box = d->frameGeometry();
+            if (auto *edit = d->findChild<QLineEdit *>())
+                field = edit->text();
+            for (QLabel *l : d->findChildren<QLabel *>())
+                if (!l->text().isEmpty() && l->pixmap().isNull()) {
+                    label = l->text();
+                    richText = l->textFormat() != Qt::PlainText;
+                }
+        };
+        // Answers the box once it shows; a box that never shows cannot hold the test.
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget *d = QApplication::activeModalWidget()) {
+                poll.stop();
+                inspect(d);
+                qobject_cast<QDialog *>(d)->reject();
+            }
+        });
+        QTimer::singleShot(10000, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<QDialog *>(w))
+                    d->reject();
+        });
+        poll.start();
+        if (kind == "input") {
+            QString value = text;
+            InputQuery(QStringLiteral("Edit"), text, value);
+        } else if (kind == "message") {
+            MessageDlg(text, TMsgDlgType::Warning, mbYes | mbNo);
+        } else {
+            bool closed = false;
+            OpenErrorMessage(text, nullptr, [&] { closed = true; });
+            QTRY_VERIFY(closed);
+        }
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(!box.isEmpty(), "no box was shown");
+        QVERIFY2(box.width() <= screen.width() && box.height() <= screen.height(),
+                 qPrintable(QStringLiteral("%1 x %2 on a screen of %3 x %4")
+                                .arg(box.width()).arg(box.height()).arg(screen.width()).arg(screen.height())));
+        QVERIFY(!richText);
+        QVERIFY(label.startsWith(text.left(20)));
+        if (kind == "input")
+            QCOMPARE(field, text);
     }
 
     void hourglassWhileWaitingAndRestored()

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QApplication>
 #include <QTreeWidget>
 
 namespace {
@@ -103,7 +104,8 @@ private Q_SLOTS:
         QTest::newRow("selected, OK") << "select ok" << true << "e1000";
         QTest::newRow("selected, Cancel") << "select cancel" << true << QString();
         QTest::newRow("double click") << "doubleclick" << true << "e1000";
-        QTest::newRow("Enter") << "select enter" << true << "e1000";
+        QTest::newRow("Enter in the list") << "select enter" << true << "e1000";
+        QTest::newRow("Enter on Cancel") << "select cancel enter" << true << QString();
     }
     void chooserOk()
     {
@@ -126,8 +128,15 @@ private Q_SLOTS:
             else if (how == "doubleclick")
                 d->lbModulesDblClick();
             else if (how.endsWith("enter")) {
+                // Enter presses the focused button, the default one elsewhere.
                 d->show();
-                QTest::keyClick(d, Qt::Key_Return);
+                QWidget *focus = how.contains("cancel") ? static_cast<QWidget *>(d->btnCancel) : d->lbModules;
+                QApplication::setActiveWindow(d);
+                QVERIFY(QTest::qWaitForWindowActive(d));
+                focus->setFocus();
+                QTest::keyClick(focus, Qt::Key_Return);
+                if (d->isVisible())
+                    d->reject();
             }
         });
         part<QAction>(*w, "menuNIC")->trigger();
@@ -258,6 +267,39 @@ private Q_SLOTS:
         QCOMPARE(s.modulesConf(), saved);
         QFile recorded(QFile::decodeName(calls));
         QCOMPARE(recorded.open(QIODevice::ReadOnly) ? recorded.readAll() : QByteArray(), args);
+    }
+
+    // Tabbing into the list makes its first line current but selects
+    // nothing: no action may take that line. The arrow keys select.
+    void keyboardFocusSelectsNothing()
+    {
+        HostScratch s;
+        s.modulesConf("e1000\nbnx2\n");
+        const auto w = s.open();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        const char *const actions[] = {"btnModuleEdit", "btnModuleDel", "btnModuleInsert"};
+        modules(*w)->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(modules(*w)->currentRow(), 0);
+        for (const char *b : actions)
+            QVERIFY2(!enabled(*w, b), b);
+        s.dialogs.answer(mrYes);
+        w->btnModuleDelClick();
+        w->btnModuleInsertClick();
+        w->btnModuleEditClick();
+        QVERIFY(s.dialogs.requests().isEmpty());
+        QVERIFY(s.runs.isEmpty());
+        QCOMPARE(s.modulesConf(), QByteArray("e1000\nbnx2\n"));
+        QTest::keyClick(modules(*w), Qt::Key_Down);
+        QCoreApplication::processEvents();
+        for (const char *b : actions)
+            QVERIFY2(enabled(*w, b), b);
+        w->btnModuleInsertClick();
+        QCOMPARE(s.runs.size(), 1);
+        QVERIFY(s.runs.first().Command.startsWith(QLatin1String("modprobe ")));
+        QVERIFY(s.runs.first().Command.contains(QLatin1String("bnx2")));
     }
 
     // A failed save reports the file's error and keeps the list's change.

@@ -7,6 +7,7 @@
 #include "vkCmdUtils.h"
 #include "vkGuard.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
@@ -187,6 +188,69 @@ private Q_SLOTS:
         QVERIFY(piecewise->Bitmap() == whole->Bitmap());
     }
 
+    // Horizontal grid lines only in graphs higher than 60 pixels, the finer
+    // ones only above 120; the centre line always.
+    void gridLines_data()
+    {
+        QTest::addColumn<int>("h");
+        QTest::addColumn<QList<int>>("lines");   // lit rows of the left column, from the top
+        QTest::newRow("60") << 60 << QList<int>{30};
+        QTest::newRow("61") << 61 << QList<int>{10, 20, 30, 40, 50};
+        QTest::newRow("120") << 120 << QList<int>{20, 40, 60, 80, 100};
+        QTest::newRow("121") << 121 << QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110};
+    }
+    void gridLines()
+    {
+        QFETCH(int, h);
+        QFETCH(QList<int>, lines);
+        const auto w = monitor();
+        QImage img(620, 440, QImage::Format_RGB32);
+        img.fill(kBack);
+        w->DrawGraph(img, 10, 20, 600, h, kRed, TSampleList());
+        QList<int> lit;
+        for (int dy = 0; dy < h; ++dy)
+            if (img.pixel(12, 20 + dy) != kBlack)
+                lit << dy;
+        QCOMPARE(lit, lines);
+    }
+
+    // A label is the key, " : " and the rate right-aligned in ten places,
+    // its right end 10 pixels from the window's edge.
+    void labelText_data()
+    {
+        QTest::addColumn<QList<qint64>>("sent");   // counters of two ticks
+        QTest::addColumn<QString>("rate");
+        QTest::newRow("one sample: ten blanks") << QList<qint64>{5} << QString(10, QLatin1Char(' '));
+        QTest::newRow("1.0kB/s") << QList<qint64>{0, 2048} << QStringLiteral("   1.0kB/s");
+    }
+    void labelText()
+    {
+        QFETCH(QList<qint64>, sent);
+        QFETCH(QString, rate);
+        TFlagKernel kernel({"vkt0"});
+        ScratchRoot root;
+        const auto w = monitor();
+        for (int i = 0; i < sent.size(); ++i) {
+            root.write("/proc/net/dev", netDev({{"vkt0", 0, sent[i]}}));
+            tickAt(*w, i * 2000);
+        }
+        // The send label's ink starts where the whole text, drawn right-aligned, starts.
+        QFont bold = w->font();
+        bold.setBold(true);
+        const QFontMetrics m(bold);
+        const QString text = QStringLiteral("vkt0 send : ") + rate;
+        const QImage img = w->Bitmap();
+        int firstInk = -1;
+        for (int x = 0; x < img.width() && firstInk < 0; ++x)
+            for (int y = 5; y < 20; ++y)
+                if (qGray(img.pixel(x, y)) < 100) {
+                    firstInk = x;
+                    break;
+                }
+        const int expected = img.width() - 10 - m.horizontalAdvance(text) + m.leftBearing(QLatin1Char('v'));
+        QVERIFY2(qAbs(firstInk - expected) <= 2, qPrintable(QStringLiteral("ink from %1, expected %2").arg(firstInk).arg(expected)));
+    }
+
     // Bars in a 600 x 197 graph at (10, 20); samples 2 s apart unless timed.
     void bars_data()
     {
@@ -209,6 +273,8 @@ private Q_SLOTS:
             << QList<int>{98, 98, 98, 98, 0};
         QTest::newRow("slightly late tick: one interval")
             << QList<qint64>{0, f} << QList<qint64>{0, 2900} << int(kFull) << QList<int>{197, 0};
+        QTest::newRow("a sample 3.1 s after the last: two bars")
+            << QList<qint64>{0, f} << QList<qint64>{0, 3100} << int(kFull / 2) << QList<int>{98, 98, 0};
         QTest::newRow("a tick missed: two bars of half the difference")
             << QList<qint64>{0, f} << QList<qint64>{0, 4100} << int(kFull / 2) << QList<int>{98, 98, 0};
         QList<qint64> full;
@@ -346,6 +412,44 @@ private Q_SLOTS:
     // The monitor button: the speed dialog (second entry preselected, no
     // entry refused) is asked once, again after a cancel; the window is kept,
     // samples while hidden and is drawn when shown.
+    // Each entry scales the graphs by its own rate. Enter in the list is OK;
+    // Enter on the focused Cancel button cancels and changes nothing.
+    void speedDialog_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("rate");        // 0: cancelled, nothing changes
+        QTest::newRow("10Mbit/s") << 0 << "ok" << 1258291;
+        QTest::newRow("100Mbit/s") << 1 << "ok" << 12582912;
+        QTest::newRow("1000Mbit/s") << 2 << "ok" << 125829120;
+        QTest::newRow("Enter in the list") << 0 << "enter list" << 1258291;
+        QTest::newRow("Enter on Cancel") << 0 << "enter cancel" << 0;
+    }
+    void speedDialog()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, how);
+        QFETCH(int, rate);
+        MaxRate = 777;
+        SpeedLabel = QStringLiteral("before");
+        TfmSelSpeed d;
+        d.show();
+        QApplication::setActiveWindow(&d);
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.ListBox1->setCurrentRow(row);
+        QCoreApplication::processEvents();
+        if (how == "ok") {
+            d.btnOK->click();
+        } else {
+            QWidget *focus = how.endsWith("cancel") ? static_cast<QWidget *>(d.btnCancel) : d.ListBox1;
+            focus->setFocus();
+            QTest::keyClick(focus, Qt::Key_Return);
+        }
+        QCOMPARE(d.result(), rate ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        QCOMPARE(MaxRate, rate ? rate : 777);
+        QCOMPARE(SpeedLabel, rate ? d.ListBox1->item(row)->text() : QStringLiteral("before"));
+    }
+
     void monitorButton()
     {
         TFlagKernel kernel({"vkt0"});

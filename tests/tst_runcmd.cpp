@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <csignal>
+
 namespace {
 const QString kRule = QString(64, QLatin1Char('-'));
 
@@ -70,6 +72,43 @@ private Q_SLOTS:
         QCOMPARE(status, 512);
         QCOMPARE(pieces, (QStringList{"ab\n", "\n", "cd"}));
         QCOMPARE(PipeRun(QStringLiteral("kill -9 $$"), {}), 9);
+    }
+
+    // The command starts about 300 ms after the window opens, and the
+    // hourglass shows all the while it runs; the shell gets the default
+    // SIGPIPE although the program ignores it.
+    void runCommandStartsSoonUnderTheHourglass()
+    {
+        HostScratch s;
+        struct sigaction ign {}, old {};
+        ign.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ign, &old);
+        int samples = 0, withoutHourglass = 0;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, [&] {
+            auto *w = qobject_cast<TfmRunCmd *>(QApplication::activeModalWidget());
+            if (!w || w->Ended())
+                return;
+            ++samples;
+            const QCursor *c = QApplication::overrideCursor();
+            if (!c || c->shape() != Qt::WaitCursor)
+                ++withoutHourglass;
+        });
+        sampler.start(10);
+        QElapsedTimer clock;
+        clock.start();
+        RunCommand(QStringLiteral("sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status; sleep 0.4"));
+        const qint64 took = clock.elapsed();
+        sigaction(SIGPIPE, &old, nullptr);
+        QVERIFY2(took >= 650 && took < 2500, qPrintable(QString::number(took)));
+        QVERIFY2(samples >= 20 && withoutHourglass == 0,
+                 qPrintable(QStringLiteral("%1 of %2 looks without the hourglass").arg(withoutHourglass).arg(samples)));
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(s.runs.size(), 1);
+        bool ok = false;
+        const qulonglong ignored = memoLines(s.runs[0].Output).first().toULongLong(&ok, 16);
+        QVERIFY(ok);
+        QCOMPARE(ignored & (1ULL << (SIGPIPE - 1)), 0ULL);
     }
 
     // While the command is silent the window is served: timers run, Font
