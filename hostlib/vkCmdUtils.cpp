@@ -151,11 +151,10 @@ void RunShell(const QString &Command)
         done();
 }
 
-void ReadCmdOutput(const QString &Command, QStringList &Lines)
+namespace {
+// The lines of a command's output, read to its end from the pipe.
+void ReadPipeLines(FILE *Pipe, QStringList &Lines)
 {
-    FILE *pipe = popen(Command.toLocal8Bit().constData(), "r");
-    if (!pipe)
-        return;
     // Pieces as fgets with a 1025-byte buffer cuts them: up to and including
     // a line end, at most 1024 bytes, and a NUL ends the piece's text. The
     // pipe is read directly so that a signal that interrupts the read (a
@@ -176,8 +175,8 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
         Lines.append(decode(QByteArrayView(piece.constData(), len)));
         piece.clear();
     };
-    const int fd = fileno(pipe);
-    char buf[4096];
+    const int fd = fileno(Pipe);
+    char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -197,7 +196,40 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines)
     }
     if (!piece.isEmpty())
         takePiece();
+}
+} // namespace
+
+void ReadCmdOutput(const QString &Command, QStringList &Lines)
+{
+    FILE *pipe = popen(Command.toLocal8Bit().constData(), "r");
+    if (!pipe)
+        return;
+    ReadPipeLines(pipe, Lines);
     pclose(pipe);
+}
+
+// The pipe's end is closed on exec, so that no command started meanwhile
+// holds it open and keeps this one from seeing its end.
+TCmdOutputAhead::TCmdOutputAhead(const QString &Command)
+    : FPipe(popen(Command.toLocal8Bit().constData(), "re"))
+{
+}
+
+TCmdOutputAhead::~TCmdOutputAhead()
+{
+    // Closing the pipe first ends a command that still writes, so the wait
+    // for it cannot stall on a full pipe.
+    if (FPipe)
+        pclose(FPipe);
+}
+
+void TCmdOutputAhead::Take(QStringList &Lines)
+{
+    if (!FPipe)
+        return;
+    ReadPipeLines(FPipe, Lines);
+    pclose(FPipe);
+    FPipe = nullptr;
 }
 
 void SetShellIdleHook(std::function<void()> hook, std::function<void()> done)

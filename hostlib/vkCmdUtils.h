@@ -2,6 +2,7 @@
 // How both programs reach the system's commands, and the field cutter they share.
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <functional>
 
 // Cuts the next field off the front of S at separator C, skipping leading
@@ -17,6 +18,22 @@ void RunShell(const QString &Command);
 // Appends the command's standard output, one entry per line (pieces of at
 // most 1024 characters), trailing characters <= ' ' removed.
 void ReadCmdOutput(const QString &Command, QStringList &Lines);
+
+// A command whose output is wanted later: it starts at construction and runs
+// while the caller does other work; Take then reads what ReadCmdOutput would
+// have read. Its output is taken once; an output never taken is dropped.
+class TCmdOutputAhead {
+public:
+    explicit TCmdOutputAhead(const QString &Command);
+    ~TCmdOutputAhead();
+    TCmdOutputAhead(const TCmdOutputAhead &) = delete;
+    TCmdOutputAhead &operator=(const TCmdOutputAhead &) = delete;
+    // Appends the output to Lines and waits for the command; later calls add nothing.
+    void Take(QStringList &Lines);
+
+private:
+    FILE *FPipe;
+};
 
 // `hook` is called while RunShell waits; `done` after every RunShell, once
 // its command has ended. The console installs a pair that repaints without
