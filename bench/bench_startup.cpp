@@ -319,7 +319,7 @@ int Usage()
 
 int main(int argc, char **argv)
 {
-    int runs = 7;
+    int runs = 11;
     std::string self = OwnPath();
     std::string vkpanel = DirOf(DirOf(self)) + "/console/vkpanel";
     bool realDisks = false;
