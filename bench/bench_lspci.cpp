@@ -1,7 +1,8 @@
 // Times the console's device tree (LoadPciTree) over a long lspci listing and
-// prints it as a ratio to a floor measured in the same run: reading the same
-// listing with ReadCmdOutput, which LoadPciTree does first. lspci is a
-// stand-in that prints a file of generated lines in the real tool's form.
+// prints it as a ratio to a floor measured in the same run: running the same
+// command and reading its output raw (popen and read into one buffer, lines
+// counted). lspci is a stand-in that prints a file of generated lines in the
+// real tool's form. Target: the tree in less than twice the floor's time.
 //
 //   bench_lspci [lines]      (default 16000)
 #include "untConMain.h"
@@ -19,6 +20,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 #include <functional>
 #include <vector>
 
@@ -111,9 +114,18 @@ int main(int argc, char **argv)
     std::vector<double> floor, load;
     for (int r = 0; r < kRepetitions; ++r) {
         floor.push_back(timeOnce([&] {
-            QStringList got;
-            ReadCmdOutput(QStringLiteral("lspci"), got);
-            read = int(got.size());
+            FILE *pipe = popen("lspci", "r");
+            if (!pipe)
+                qFatal("popen failed");
+            static char buf[65536];
+            int newlines = 0;
+            ssize_t n;
+            while ((n = ::read(fileno(pipe), buf, sizeof buf)) > 0)
+                for (const char *p = buf; (p = static_cast<const char *>(std::memchr(p, '\n', size_t(buf + n - p))));
+                     ++p)
+                    ++newlines;
+            pclose(pipe);
+            read = newlines;
         }));
         tree->clear();
         load.push_back(timeOnce([&] { window.LoadPciTree(); }));
@@ -125,10 +137,12 @@ int main(int argc, char **argv)
 
     std::printf("lines %d, classes %d\n", lines, tree->topLevelItem(0)->childCount());
     std::printf("LoadPciTree best %.1f ms, median %.1f ms\n", load.front() * 1e3, load[load.size() / 2] * 1e3);
-    std::printf("read        best %.1f ms, median %.1f ms\n", floor.front() * 1e3, floor[floor.size() / 2] * 1e3);
-    std::printf("ratio best %.2f, median %.2f (target < 2)\n", load.front() / floor.front(),
-                load[load.size() / 2] / floor[floor.size() / 2]);
+    std::printf("raw read    best %.1f ms, median %.1f ms\n", floor.front() * 1e3, floor[floor.size() / 2] * 1e3);
+    const double median = load[load.size() / 2] / floor[floor.size() / 2];
+    const bool met = median < 2;
+    std::printf("ratio best %.2f, median %.2f (target: median < 2: %s)\n", load.front() / floor.front(), median,
+                met ? "met" : "missed");
     SetSystemRootForTesting(QString());
     SetAppFileNameForTesting(QString());
-    return 0;
+    return met ? EXIT_SUCCESS : EXIT_FAILURE;
 }

@@ -1,9 +1,11 @@
 // The traffic monitor's cost: one hour of ticks (1800) over a stand-in
-// /proc/net/dev with 16 running interfaces, driven as fast as possible.
+// /proc/net/dev with 64 running interfaces, driven as fast as possible.
 // Prints the CPU time of a whole tick (reading, sampling with the flag
-// query, drawing, painting the window) as a ratio to reading and parsing the
-// file alone, measured in the same run, and the share of one core that the
-// tick takes at the real 2 s interval.
+// query, drawing, painting the window) and the share of one core that the
+// tick takes at the real 2 s interval. Target: under 1% of one core with
+// every graph drawn. For reading, the tick is also given as a ratio to a
+// floor measured in the same run: a plain read of the file and a strtoull
+// parse of its counters.
 #include "untNetFlux.h"
 #include "vkPaths.h"
 #include "vkSocket.h"
@@ -15,6 +17,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 #include <ctime>
 #include <net/if.h>
@@ -23,7 +28,7 @@
 
 namespace {
 
-constexpr int kInterfaces = 16;
+constexpr int kInterfaces = 64;
 constexpr int kTicks = 1800;   // one hour at one tick every 2 s
 
 double ThreadCpuUs()
@@ -60,7 +65,38 @@ struct TResult {
     double tickUs = 0;
     double parseUs = 0;
     double paintUs = 0;
+    unsigned long long check = 0;
 };
+
+// The floor: the file read whole with one open and read, each line's name
+// found at its colon and its 16 counters converted with strtoull.
+unsigned long long PlainParse(const QString &path)
+{
+    static char buf[1 << 16];
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        qFatal("cannot open %s", qPrintable(path));
+    size_t len = 0;
+    for (ssize_t n; len < sizeof buf - 1 && (n = ::read(fd, buf + len, sizeof buf - 1 - len)) > 0;)
+        len += size_t(n);
+    ::close(fd);
+    buf[len] = 0;
+    unsigned long long sum = 0;
+    for (char *line = buf; *line;) {
+        char *end = std::strchr(line, '\n');
+        if (end)
+            *end = 0;
+        if (char *colon = std::strchr(line, ':')) {
+            char *p = colon + 1;
+            for (int i = 0; i < 16; ++i)
+                sum += std::strtoull(p, &p, 10);
+        }
+        if (!end)
+            break;
+        line = end + 1;
+    }
+    return sum;
+}
 
 TResult Run(const QString &root, int height, bool shown)
 {
@@ -80,9 +116,8 @@ TResult Run(const QString &root, int height, bool shown)
         f.write(NetDev(tick, rx, tx));
         f.close();
 
-        // The floor: reading and parsing the file, nothing handed on.
         double t0 = ThreadCpuUs();
-        w->ReadNetDev({});
+        r.check += PlainParse(path);
         r.parseUs += ThreadCpuUs() - t0;
 
         SetNetFluxClockForTesting([tick] { return int64_t(tick) * 2000; });
@@ -128,22 +163,31 @@ int main(int argc, char **argv)
     });
 
     std::printf("bench_netflux: %d running interfaces, %d ticks (one hour at 2 s)\n", kInterfaces, kTicks);
-    // The default window leaves 32 graphs no room to draw: its labels are
+    // The default window leaves 128 graphs no room to draw: its labels are
     // all it shows. A tall one draws every graph with its full grid and 300
     // bars. A hidden window samples only.
     struct TCase {
         const char *name;
         int height;
         bool shown;
+        bool judged;
     };
-    for (const TCase c : {TCase{"default window, shown", 440, true}, TCase{"default window, hidden", 440, false},
-                          TCase{"all graphs drawn (620x4517), shown", 32 * 141 + 5, true}}) {
+    bool met = true;
+    for (const TCase c : {TCase{"default window, shown", 440, true, false},
+                          TCase{"default window, hidden", 440, false, false},
+                          TCase{"all graphs drawn, shown", 2 * kInterfaces * 141 + 5, true, true}}) {
         const TResult r = Run(root.path(), c.height, c.shown);
-        std::printf("  %-36s tick %8.1f us (painting %6.1f)  parse floor %5.1f us  ratio %5.2fx (target <= 3)"
-                    "  core at 2 s %.4f%% (target < 1%%)\n",
-                    c.name, r.tickUs, r.paintUs, r.parseUs, r.tickUs / r.parseUs, r.tickUs / 2e6 * 100);
+        const double share = r.tickUs / 2e6 * 100;
+        std::printf("  %-26s (620x%d) tick %8.1f us (painting %7.1f)  floor %5.1f us  ratio %6.1fx"
+                    "  core at 2 s %.4f%%",
+                    c.name, c.height, r.tickUs, r.paintUs, r.parseUs, r.tickUs / r.parseUs, share);
+        if (c.judged) {
+            met = met && share < 1.0;
+            std::printf(" (target < 1%%: %s)", share < 1.0 ? "met" : "missed");
+        }
+        std::printf("\n");
     }
     SetNicIoctlForTesting(nullptr);
     SetSystemRootForTesting(QString());
-    return 0;
+    return met ? EXIT_SUCCESS : EXIT_FAILURE;
 }

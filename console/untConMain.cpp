@@ -124,7 +124,8 @@ void SetEnabledIfPresent(QWidget *Control, bool Enabled)
 
 } // namespace
 
-TfmConMain::TfmConMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmConMain)
+TfmConMain::TfmConMain(QWidget *Owner)
+    : QWidget(Owner), ui(new Ui::TfmConMain), FPciListing(std::make_unique<TCmdOutputAhead>(QStringLiteral("lspci")))
 {
     ui->setupUi(this);
     SetPictures(ui);
@@ -184,6 +185,8 @@ TfmConMain::TfmConMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmConMain)
     FillDebugNote();
 
     RunGuarded(this, [this] { FormCreate(); });
+    // A creation that failed before the device page leaves the listing unread.
+    FPciListing.reset();
 }
 
 TfmConMain::~TfmConMain()
@@ -518,7 +521,12 @@ void TfmConMain::LoadPciTree()
 {
     auto *root = new QTreeWidgetItem(ui->TreeView1, {GetLocalHostName()});
     QStringList lines;
-    ReadCmdOutput(QStringLiteral("lspci"), lines);
+    if (FPciListing) {
+        FPciListing->Take(lines);
+        FPciListing.reset();
+    } else {
+        ReadCmdOutput(QStringLiteral("lspci"), lines);
+    }
 
     // The tree is built apart and sorted before it is shown: a sorted tree
     // sorts itself again after every insert, which makes a long listing

@@ -2,6 +2,7 @@
 // The console's main window: a navigation list of pages on the left and the
 // chosen page on the right (network, bonding, disks, devices, drivers,
 // install, remote debug, services, boot and I/O managers, system).
+#include "vkCmdUtils.h"
 #include "vkFormUtils.h"
 
 #include <QWidget>
@@ -104,6 +105,9 @@ private:
     void ConnectSystemPages();
 
     std::unique_ptr<TNICs> FNICs;
+    // The device listing, started before the window is built so that it runs
+    // meanwhile; the first LoadPciTree reads it.
+    std::unique_ptr<TCmdOutputAhead> FPciListing;
 };
 
 // The one main window of the console.

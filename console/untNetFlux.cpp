@@ -27,6 +27,9 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 int MaxRate = 12582912;
 QString SpeedLabel;
@@ -82,6 +85,25 @@ private:
     qsizetype FStride;
     int FW, FH;
 };
+
+// One row of a graph: Color where the bar of the column reaches row y (its
+// top at or above y), else what lies under the bars.
+void BarRow(QRgb *Row, const int *Top, const QRgb *Under, int y, QRgb Color, int n)
+{
+    int x = 0;
+#ifdef __SSE2__
+    // Four pixels at a time: a graph is redrawn whole at every tick.
+    const __m128i row = _mm_set1_epi32(y), colour = _mm_set1_epi32(int(Color));
+    for (; x + 4 <= n; x += 4) {
+        const __m128i below = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(Top + x)), row);
+        const __m128i under = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Under + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(Row + x),
+                         _mm_or_si128(_mm_and_si128(below, under), _mm_andnot_si128(below, colour)));
+    }
+#endif
+    for (; x < n; ++x)
+        Row[x] = y >= Top[x] ? Color : Under[x];
+}
 
 void AppendSample(TSampleList &List, uint32_t Value, int64_t Time)
 {
@@ -329,7 +351,20 @@ void TfmNicStat::RenderGraphs()
     } else {
         if (FBitmap.size() != QSize(cw, ch))
             FBitmap = QImage(cw, ch, QImage::Format_RGB32);
-        FBitmap.fill(kBackground);
+        if (labelsOnly) {
+            FBitmap.fill(kBackground);
+        } else {
+            // Every graph covers its rectangle whole: the background is
+            // needed only around them.
+            const TPixels px(FBitmap);
+            for (int i = 0; i < count; ++i) {
+                const int y = i * rowH + 20;
+                px.Fill(0, i * rowH, cw, y, kBackground);
+                px.Fill(0, y, 10, y + graphH, kBackground);
+                px.Fill(10 + graphW, y, cw, y + graphH, kBackground);
+            }
+            px.Fill(0, count * rowH, cw, ch, kBackground);
+        }
         FDirty = QRegion(0, 0, cw, ch);
     }
     FBitmapStale = false;
@@ -470,27 +505,22 @@ int TfmNicStat::DrawGraph(QImage &Bitmap, int X, int Y, int W, int H, QRgb Color
     int result = -1;
     const bool room = W > 0 && H > 0;   // a window too small for its graphs draws none
     const TPixels px(Bitmap);
-    if (room) {
-        px.Fill(X, Y, X + W, Y + H, kGraphFill);
-        if (H > 60) {
-            for (int k = 1; k <= 5; ++k)
-                px.HLine(X, X + W - 1, Y + H * k / 6, kGrid);
-        }
-        if (H > 120) {
-            for (int k = 1; k <= 11; k += 2)
-                px.HLine(X, X + W - 1, Y + H * k / 12, kGrid);
-        }
-        for (int x = X + W - 60; x > X; x -= 60)
-            px.VLine(x, Y, Y + H - 1, kGrid);
-        px.HLine(X, X + W - 1, Y + H / 2, kCentre);
-    }
 
+    // The bars first, as the top row of each column of the graph; bars
+    // stand on the graph's bottom edge and are drawn over everything else.
     // A bar stands for one sampling interval, 2 pixels wide. A sample that
     // came late (a busy or suspended machine, an interface that was not
     // running for a while) covers several intervals: its difference is
     // shared out over as many bars as whole intervals passed, so it shows
     // neither as a spike nor squeezes the time axis. A tick that is merely a
     // little late still counts as one interval.
+    constexpr int kNoBar = INT_MAX;
+    std::vector<int> &tops = FBarTops;
+    tops.assign(size_t(std::max(W, 0)), kNoBar);
+    struct TOutside {
+        int x, top;
+    };
+    std::vector<TOutside> outside;   // bar columns left of the graph, or bars reaching above it
     const int64_t intervalMs = std::max(1, Timer1->interval());
     const int64_t secs = std::max<int64_t>(1, intervalMs / 1000);
     const int64_t maxRate = std::max(1, MaxRate);
@@ -508,12 +538,55 @@ int TfmNicStat::DrawGraph(QImage &Bitmap, int X, int Y, int W, int H, QRgb Color
         const int64_t h = (int64_t(d) * H / maxRate) / perBar;
         const int top = int(std::max<int64_t>(bottom - h, INT_MIN / 2));
         for (int64_t bars = intervals; bars > 0 && right >= X; --bars) {
-            px.Fill(right - 2, top, right, bottom, Color);
+            for (int x = right - 2; x < right; ++x) {
+                if (x >= X && top < bottom)
+                    tops[size_t(x - X)] = top;
+                if ((x < X || top < Y) && top < bottom)
+                    outside.push_back({x, top});
+            }
             right -= 2;
         }
         if (right < X)
             break;
     }
+    if (!room)
+        return result;
+
+    // Then every pixel of the graph once, row by row: the bar's colour where
+    // a bar reaches, else the centre line, the grid or black. The centre line
+    // lies over the vertical grid lines, which lie over the horizontal ones.
+    const int x0 = std::max(X, 0), x1 = std::min(X + W, Bitmap.width());
+    const int y0 = std::max(Y, 0), y1 = std::min(bottom, Bitmap.height());
+    std::vector<QRgb> &plain = FRowColours;   // a row without a horizontal line
+    plain.assign(size_t(W), kGraphFill);
+    for (int x = X + W - 60; x > X; x -= 60)
+        plain[size_t(x - X)] = kGrid;
+    auto isGridRow = [&](int y) {
+        for (int k = 1; H > 60 && k <= 5; ++k)
+            if (y == Y + H * k / 6)
+                return true;
+        for (int k = 1; H > 120 && k <= 11; k += 2)
+            if (y == Y + H * k / 12)
+                return true;
+        return false;
+    };
+    uchar *const bits = Bitmap.bits();
+    const qsizetype stride = Bitmap.bytesPerLine();
+    const int *const top = tops.data() - X;
+    const QRgb *const base = plain.data() - X;
+    std::vector<QRgb> &line = FLineColours;   // a row with a horizontal line
+    for (int y = y0; y < y1; ++y) {
+        QRgb *const row = reinterpret_cast<QRgb *>(bits + qsizetype(y) * stride);
+        const bool centre = y == Y + H / 2;
+        const QRgb *under = base;
+        if (centre || isGridRow(y)) {
+            line.assign(size_t(W), centre ? kCentre : kGrid);
+            under = line.data() - X;
+        }
+        BarRow(row + x0, top + x0, under + x0, y, Color, x1 - x0);
+    }
+    for (const TOutside &o : outside)
+        px.Fill(o.x, o.top, o.x + 1, o.x < X ? bottom : Y, Color);
     return result;
 }
 

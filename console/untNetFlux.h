@@ -146,6 +146,10 @@ private:
         QVector<QRect> LabelRects;
     } FDrawn;
     QRegion FDirty;
+    // DrawGraph's working rows, kept to spare an allocation per graph.
+    mutable std::vector<int> FBarTops;
+    mutable std::vector<QRgb> FRowColours;
+    mutable std::vector<QRgb> FLineColours;
     int FSocket = -1;
 
     int64_t FTickTime = 0;              // the time samples are stamped with

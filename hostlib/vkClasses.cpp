@@ -52,6 +52,17 @@ qint64 TFileStream64::Read(void *Buffer, qint64 Count)
     return n < 0 ? 0 : qint64(n);
 }
 
+qint64 TFileStream64::ReadAt(qint64 Offset, void *Buffer, qint64 Count)
+{
+    if (Count <= 0 || Offset < 0)
+        return 0;
+    ssize_t n;
+    do
+        n = ::pread(FHandle, Buffer, size_t(Count), off_t(Offset));
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : qint64(n);
+}
+
 qint64 TFileStream64::Write(const void *Buffer, qint64 Count)
 {
     if (Count <= 0)

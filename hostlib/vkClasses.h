@@ -26,6 +26,8 @@ public:
     TFileStream64 &operator=(const TFileStream64 &) = delete;
 
     qint64 Read(void *Buffer, qint64 Count);        // bytes read; 0 on failure
+    // Reads at Offset without moving the position; bytes read, 0 on failure.
+    qint64 ReadAt(qint64 Offset, void *Buffer, qint64 Count);
     qint64 Write(const void *Buffer, qint64 Count); // bytes written; 0 on failure
     qint64 Seek(qint64 Offset, TSeekOrigin Origin); // new position or -1
     // EStreamError("Error setting stream size") on failure, a negative size too.

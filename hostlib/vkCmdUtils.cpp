@@ -188,56 +188,73 @@ void RunShell(const QString &Command)
         done();
 }
 
-void ReadCmdOutput(const QString &Command, QStringList &Lines)
+namespace {
+// The lines of a command's output, read to its end from the pipe.
+void ReadPipeLines(int fd, QStringList &Lines)
 {
-    int fd = -1;
-    const pid_t pid = SpawnShellReader(Command.toLocal8Bit(), fd);
-    if (pid < 0)
-        return;
-    // Pieces as fgets with a 1025-byte buffer cuts them: up to and including
-    // a line end, at most 1024 bytes, and a NUL ends the piece's text. The
-    // pipe is read directly so that a signal that interrupts the read (a
-    // handler installed without SA_RESTART) costs a retry, not the rest of
-    // the output, as fgets would have it.
-    constexpr qsizetype kPiece = 1024;
+    // Pieces as fgets with a 1025-byte buffer cuts them (TPieceCutter), and a
+    // NUL ends the piece's text. The pipe is read directly so that a signal
+    // that interrupts the read (a handler installed without SA_RESTART)
+    // costs a retry, not the rest of the output, as fgets would have it.
     // One decoder for the whole output: a character that a piece cuts in
     // two arrives whole with the next piece.
     QStringDecoder decode(QStringDecoder::System);
-    QByteArray piece;
-    piece.reserve(kPiece);
-    auto takePiece = [&] {
+    TPieceCutter cutter([&](QByteArrayView piece) {
         qsizetype len = piece.indexOf('\0');
         if (len < 0)
             len = piece.size();
         while (len > 0 && static_cast<unsigned char>(piece.at(len - 1)) <= ' ')
             --len;
-        Lines.append(decode(QByteArrayView(piece.constData(), len)));
-        piece.clear();
-    };
-    char buf[4096];
+        Lines.append(decode(piece.first(len)));
+    });
+    char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        for (const char *p = buf, *end = buf + n; p < end;) {
-            const qsizetype room = kPiece - piece.size();
-            const qsizetype avail = qMin<qsizetype>(room, end - p);
-            const void *nl = std::memchr(p, '\n', size_t(avail));
-            const qsizetype take = nl ? static_cast<const char *>(nl) - p + 1 : avail;
-            piece.append(p, take);
-            p += take;
-            if (nl || piece.size() == kPiece)
-                takePiece();
-        }
+        cutter.feed(buf, n);
     }
-    if (!piece.isEmpty())
-        takePiece();
-    ::close(fd);
+    cutter.finish();
+}
+
+// Closes the read end first, so that a command still writing ends (its
+// default SIGPIPE) and the wait cannot stall on a full pipe.
+void EndShellReader(pid_t Pid, int Fd)
+{
+    ::close(Fd);
     int status = 0;
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    while (::waitpid(Pid, &status, 0) == -1 && errno == EINTR) {
     }
+}
+} // namespace
+
+void ReadCmdOutput(const QString &Command, QStringList &Lines)
+{
+    TCmdOutputAhead(Command).Take(Lines);
+}
+
+// The read end is closed on exec, so that no command started meanwhile holds
+// it open and keeps this one from seeing its end.
+TCmdOutputAhead::TCmdOutputAhead(const QString &Command)
+    : FPid(SpawnShellReader(Command.toLocal8Bit(), FFd))
+{
+}
+
+TCmdOutputAhead::~TCmdOutputAhead()
+{
+    if (FPid >= 0)
+        EndShellReader(FPid, FFd);
+}
+
+void TCmdOutputAhead::Take(QStringList &Lines)
+{
+    if (FPid < 0)
+        return;
+    ReadPipeLines(FFd, Lines);
+    EndShellReader(FPid, FFd);
+    FPid = -1;
 }
 
 void SetShellIdleHook(std::function<void()> hook, std::function<void()> done)

@@ -27,6 +27,22 @@ void ReadCmdOutput(const QString &Command, QStringList &Lines);
 // command must end when its reader goes). ReadFd gets the read end of its
 // standard output (close-on-exec); returns the pid, -1 on failure.
 pid_t SpawnShellReader(const QByteArray &Line, int &ReadFd);
+// A command whose output is wanted later: it starts at construction and runs
+// while the caller does other work; Take then reads what ReadCmdOutput would
+// have read. Its output is taken once; an output never taken is dropped.
+class TCmdOutputAhead {
+public:
+    explicit TCmdOutputAhead(const QString &Command);
+    ~TCmdOutputAhead();
+    TCmdOutputAhead(const TCmdOutputAhead &) = delete;
+    TCmdOutputAhead &operator=(const TCmdOutputAhead &) = delete;
+    // Appends the output to Lines and waits for the command; later calls add nothing.
+    void Take(QStringList &Lines);
+
+private:
+    int FFd = -1;
+    pid_t FPid;   // -1 once taken, or when the command could not start
+};
 
 // `hook` is called while RunShell waits; `done` after every RunShell, once
 // its command has ended. The console installs a pair that repaints without

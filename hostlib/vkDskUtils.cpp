@@ -242,14 +242,14 @@ void ReadPartitionTable(TDiskItem *Disk)
     // be opened; the tool's answers like a closed descriptor (Size -1, short
     // reads), so such a disk ends up with no partitions.
     TFileStream64 stream(SysPath(Disk->Name), fmOpenRead | fmShareDenyNone, 0);
-    Disk->Size = stream.Size();
+    // The tool's stream measured itself at open. The console's stands at 0
+    // after the open, so its end is its size; the table is then read with
+    // positioned reads, which leave the position wherever it is.
+    Disk->Size = IsToolVariant() ? stream.OpenSize : stream.Seek(0, soEnd);
 
-    // The stream stands at 0 after the open (Size puts it back), so the
-    // master record needs no seek of its own.
     const auto parts = ParsePartitionTable([&stream](uint64_t sector, uint8_t *buf) {
-        if (sector != 0 && stream.Seek(int64_t(sector * kSectorSize), soBeginning) < 0)
-            return false;
-        return stream.Read(buf, kSectorSize) == kSectorSize;
+        // A sector number of a table fits in 33 bits: its offset fits in 64.
+        return stream.ReadAt(int64_t(sector * kSectorSize), buf, kSectorSize) == kSectorSize;
     });
 
     const QString &disk = Disk->Name;

@@ -5,6 +5,7 @@
 #include "vkGuard.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/time.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -130,6 +132,7 @@ private Q_SLOTS:
             << "head -c 1023 /dev/zero | tr '\\000' x; printf '\\303\\251\\n'"
             << QStringList{QString(1023, u'x'), QString::fromUtf8("\xC3\xA9")};
     }
+    // A command started ahead gives the same lines.
     void readCmdOutput()
     {
         QFETCH(QString, command);
@@ -137,6 +140,34 @@ private Q_SLOTS:
         QStringList got;
         ReadCmdOutput(command, got);
         QCOMPARE(got, lines);
+        QStringList ahead{QStringLiteral("kept")};
+        TCmdOutputAhead(command).Take(ahead);
+        QCOMPARE(ahead, QStringList{QStringLiteral("kept")} + lines);
+    }
+
+    // The command runs before its output is asked for, and its output is
+    // taken once. An output never taken is dropped without waiting for the
+    // command to write it all, also when a command started meanwhile runs
+    // on: it must not hold the pipe open.
+    void cmdOutputAheadRunsMeanwhileAndDrops()
+    {
+        QTemporaryDir dir;
+        const QString mark = dir.filePath(QStringLiteral("started"));
+        TCmdOutputAhead ahead(QStringLiteral("echo a; touch '%1'; echo b").arg(mark));
+        QTRY_VERIFY(QFile::exists(mark));
+        QStringList got;
+        ahead.Take(got);
+        ahead.Take(got);
+        QCOMPARE(got, QStringList({"a", "b"}));
+
+        QElapsedTimer clock;
+        clock.start();
+        {
+            TCmdOutputAhead flood(QStringLiteral("yes"));
+            RunShell(QStringLiteral("sleep 5 >/dev/null 2>&1 &"));
+        }
+        QVERIFY2(clock.elapsed() < 4000, "dropping the output waited for a command started meanwhile");
+        QVERIFY(waitpid(-1, nullptr, WNOHANG) <= 0);   // the dropped command was waited for
     }
     void readCmdOutputSplitsLongLine()
     {

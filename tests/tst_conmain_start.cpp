@@ -3,6 +3,8 @@
 // handler that fails part-way, and closing.
 #include "conmain_fixture.h"
 
+#include <sys/wait.h>
+
 #include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -185,6 +187,20 @@ private Q_SLOTS:
         QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItemCount(), 0);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+
+    // The device listing starts while the window is built. When creation
+    // fails before the device page, the listing is not shown and its
+    // command is not left behind: no process of it stays unreaped.
+    void creationFailureLeavesNoListingBehind()
+    {
+        ConsoleScratch s;
+        s.root.write(QStringLiteral("/proc/partitions"),
+                     "major minor  #blocks  name\n\n   8        0     65536 sdq\n");
+        s.tools.addRecorder(QStringLiteral("lspci"), "00:00.0 Host bridge: Maker Bridge\n");
+        const auto w = s.open();
+        QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItemCount(), 0);
+        QCOMPARE(waitpid(-1, nullptr, WNOHANG), pid_t(-1));
     }
 
     void anchorsFollowWindowSize()

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 class TestHostMainStart : public QObject {
     Q_OBJECT
@@ -129,6 +130,45 @@ private Q_SLOTS:
         const auto folded = [](QStringList l) { return QTest::currentDataTag() == QByteArray("letter case") ? l.join(',').toLower().split(',') : l; };
         QCOMPARE(folded(w->NetModules), folded(names));
         QCOMPARE(folded(direct), folded(names));
+    }
+
+    // The order of names the case-blind text comparison gives, also where
+    // folding up instead of down, or comparing bytes, would differ: "_" and
+    // "[" stand between the capitals and the small letters, non-ASCII
+    // letters fold too and sort after ASCII. A second scan into the same
+    // list merges: a name already there, in any case, stays as it was.
+    void scanModulesOrder_data()
+    {
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QStringList>("second");   // scanned into the same list
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("punctuation between the cases")
+            << QStringList{"Zeta.ko", "_a.ko", "[x.ko", "B.ko", "z.ko", "a1.ko"} << QStringList{}
+            << QStringList{"[x", "_a", "a1", "B", "z", "Zeta"};
+        QTest::newRow("non-ASCII letters")
+            << QStringList{"éb.ko", "Éa.ko", "zz.ko", "Ä.ko"} << QStringList{}
+            << QStringList{"zz", "Ä", "Éa", "éb"};
+        QTest::newRow("second scan merges")
+            << QStringList{"e1000.ko", "tg3.ko"} << QStringList{"E1000.ko", "bnx2.ko", "TG3.o", "via.ko"}
+            << QStringList{"bnx2", "e1000", "tg3", "via"};
+        QTest::newRow("second scan finds nothing")
+            << QStringList{"b.ko", "a.ko"} << QStringList{} << QStringList{"a", "b"};
+    }
+    void scanModulesOrder()
+    {
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        QFETCH(QStringList, names);
+        QTemporaryDir dir;
+        for (const QString &f : first)
+            writeFile(dir.filePath("one/" + f), {});
+        QDir().mkpath(dir.filePath("two"));
+        for (const QString &f : second)
+            writeFile(dir.filePath("two/" + f), {});
+        QStringList list;
+        TfmMain::ScanModules(dir.filePath("one"), list);
+        TfmMain::ScanModules(dir.filePath("two"), list);
+        QCOMPARE(list, names);
     }
 };
 

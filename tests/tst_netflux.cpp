@@ -66,6 +66,35 @@ void tickAt(TfmNicStat &w, qint64 ms)
     SetNetFluxClockForTesting(nullptr);
 }
 
+// The graph drawn plainly, layer over layer, pixel by pixel: black, the
+// horizontal grid, the vertical grid, the centre line, then the bars from
+// the newest leftwards (a late sample as several bars), unclipped but to
+// the picture. The monitor's own drawing must give the same picture.
+void plainGraph(QImage &img, int X, int Y, int W, int H, QRgb c, const TSampleList &s)
+{
+    auto fill = [&](qint64 x0, qint64 y0, qint64 x1, qint64 y1, QRgb col) {
+        for (qint64 y = std::max<qint64>(y0, 0); y < std::min<qint64>(y1, img.height()); ++y)
+            for (qint64 x = std::max<qint64>(x0, 0); x < std::min<qint64>(x1, img.width()); ++x)
+                img.setPixel(int(x), int(y), col);
+    };
+    fill(X, Y, X + W, Y + H, kBlack);
+    for (int k = 1; H > 60 && k <= 5; ++k)
+        fill(X, Y + H * k / 6, X + W, Y + H * k / 6 + 1, kGrid);
+    for (int k = 1; H > 120 && k <= 11; k += 2)
+        fill(X, Y + H * k / 12, X + W, Y + H * k / 12 + 1, kGrid);
+    for (int x = X + W - 60; x > X; x -= 60)
+        fill(x, Y, x + 1, Y + H, kGrid);
+    fill(X, Y + H / 2, X + W, Y + H / 2 + 1, kCentre);
+    int right = X + W;
+    for (size_t i = s.size(); i-- > 1 && right >= X;) {
+        const qint64 d = uint32_t(s[i].Value - s[i - 1].Value);
+        const qint64 intervals = std::max<qint64>(1, (s[i].TimeMs - s[i - 1].TimeMs + 1000) / 2000);
+        const qint64 h = (d * H / kFull) / (2 * intervals);
+        for (qint64 b = 0; b < intervals && right >= X; ++b, right -= 2)
+            fill(right - 2, Y + H - h, right, Y + H, c);
+    }
+}
+
 // The bar whose right column is x: its height up from bottom in colour c.
 int barHeight(const QImage &img, int x, int bottom, QRgb c)
 {
@@ -300,6 +329,47 @@ private Q_SLOTS:
         for (int i = 0; i < heights.size(); ++i)
             drawn << barHeight(img, 609 - 2 * i, 217, kRed);
         QCOMPARE(drawn, heights);
+        QImage plain(620, 440, QImage::Format_RGB32);
+        plain.fill(kBack);
+        plainGraph(plain, 10, 20, 600, 197, kRed, samples);
+        QVERIFY(img == plain);
+    }
+
+    // Every pixel of graphs of other shapes, against the plain drawing:
+    // grid thresholds, an odd width, a graph at the picture's edges, bars
+    // above full scale and late samples among ordinary ones.
+    void graphPixels_data()
+    {
+        QTest::addColumn<QRect>("graph");
+        QTest::newRow("120 high: five grid lines") << QRect(10, 20, 600, 120);
+        QTest::newRow("121 high: eleven") << QRect(10, 20, 600, 121);
+        QTest::newRow("60 high: centre line only") << QRect(10, 30, 600, 60);
+        QTest::newRow("61 high, odd width") << QRect(10, 30, 599, 61);
+        QTest::newRow("narrow, bars out of the top") << QRect(3, 2, 9, 40);
+        QTest::newRow("wider than the picture") << QRect(-5, 100, 700, 300);
+    }
+    void graphPixels()
+    {
+        QFETCH(QRect, graph);
+        const auto w = monitor();
+        TSampleList samples;
+        qint64 t = 0;
+        uint32_t v = 0;
+        for (int i = 0; i < 400; ++i) {
+            t += i % 37 == 5 ? 6100 : i % 11 == 3 ? 2900 : 2000;
+            v += uint32_t((i * 2654435761u) % uint32_t(3 * kFull)) + (i % 53 == 7 ? 0x90000000u : 0u);
+            samples.push_back({v, t});
+        }
+        QImage img(620, 440, QImage::Format_RGB32), plain(620, 440, QImage::Format_RGB32);
+        img.fill(kBack);
+        plain.fill(kBack);
+        w->DrawGraph(img, graph.x(), graph.y(), graph.width(), graph.height(), kGreen, samples);
+        plainGraph(plain, graph.x(), graph.y(), graph.width(), graph.height(), kGreen, samples);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (img.pixel(x, y) != plain.pixel(x, y))
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) is %3, plainly drawn %4")
+                                         .arg(x).arg(y).arg(img.pixel(x, y), 0, 16).arg(plain.pixel(x, y), 0, 16)));
     }
 
     // Keys in first-appearance order, "lo" and interfaces not running
