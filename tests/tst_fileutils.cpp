@@ -65,13 +65,13 @@ QString kindOf(const QString &path)
 
 // Makes the special file a row names ("char 1:5", "block 7:250", "fifo",
 // "dir") at path; false when this process may not make device nodes.
-bool makeSpecial(const QString &spec, const QString &path)
+bool makeSpecial(const QString &kind, const QString &path)
 {
-    if (spec == QLatin1String("fifo"))
+    if (kind == QLatin1String("fifo"))
         return ::mkfifo(bytes(path).constData(), 0644) == 0;
-    if (spec == QLatin1String("dir"))
+    if (kind == QLatin1String("dir"))
         return QDir().mkpath(path);
-    const QStringList parts = spec.split(QLatin1Char(' '));
+    const QStringList parts = kind.split(QLatin1Char(' '));
     const QStringList nums = parts.at(1).split(QLatin1Char(':'));
     const mode_t type = parts.at(0) == QLatin1String("char") ? S_IFCHR : S_IFBLK;
     return ::mknod(bytes(path).constData(), type | 0644, makedev(nums.at(0).toUInt(), nums.at(1).toUInt())) == 0;
