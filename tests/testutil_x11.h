@@ -2,11 +2,13 @@
 // Running the real programs as a user meets them: on an X server of the
 // test's own, driven with xdotool, in a private mount namespace where
 // system directories are fixtures. Root only.
+#include <QElapsedTimer>
 #include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 // Why end-to-end tests cannot run here (not root, a missing tool, no private
 // mount namespace); empty when they can.
@@ -21,6 +23,21 @@ QByteArray RunProgram(const QString &Program, const QStringList &Args,
 void StopProcess(QProcess &P);
 // The child dies with the test, should the test itself be killed.
 void DieWithParent(QProcess &P);
+
+// Polls until Ready, or false once Ms have passed: what a real program
+// does on its own display is only seen, never waited on.
+template <class F>
+bool waitFor(F Ready, int Ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!Ready()) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
 
 // An Xvfb of its own for the session's lifetime.
 class TXSession {

@@ -33,19 +33,21 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Polls until Ready or Ms pass.
-template <class F>
-bool waitFor(F Ready, int Ms)
+// Runs w/setup.sh in a private mount namespace on x's display, its output
+// merged, with the stand-ins of w/bin first on the path.
+void startInNamespace(const TXSession &x, const QString &w, QProcess &proc)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Ready()) {
-        if (clock.elapsed() > Ms)
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
+    DieWithParent(proc);
+    QProcessEnvironment env = x.env();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
+    proc.setProcessEnvironment(env);
+    proc.setProcessChannelMode(QProcess::MergedChannels);
+    proc.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
 }
+
 } // namespace
 
 class TestE2EHostset : public QObject {
@@ -115,15 +117,7 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     QString error;
     QVERIFY2(x.start(error), qPrintable(error));
     QProcess proc;
-    DieWithParent(proc);
-    QProcessEnvironment env = x.env();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    proc.setProcessEnvironment(env);
-    proc.setProcessChannelMode(QProcess::MergedChannels);
-    proc.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    startInNamespace(x, w, proc);
     QVERIFY2(proc.waitForStarted(10000), "unshare does not start");
     const auto stop = qScopeGuard([&] { StopProcess(proc); });
     const auto said = [&] { return QString::fromLocal8Bit(proc.readAll()); };
@@ -190,15 +184,7 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     QString error;
     QVERIFY2(x.start(error), qPrintable(error));
     QProcess tool;
-    DieWithParent(tool);
-    QProcessEnvironment env = x.env();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    tool.setProcessEnvironment(env);
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    startInNamespace(x, w, tool);
     QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
     const auto stop = qScopeGuard([&] { StopProcess(tool); });
     const auto said = [&] { return QString::fromLocal8Bit(tool.readAll()); };

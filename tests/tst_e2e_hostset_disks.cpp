@@ -51,20 +51,6 @@ QByteArray readAt(const QString &path, qint64 offset, int size)
     return f.read(size);
 }
 
-// Polls until Ready or Ms pass.
-template <class F>
-bool waitFor(F Ready, int Ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!Ready()) {
-        if (clock.elapsed() > Ms)
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
-}
-
 quint32 bigEndian32(const QByteArray &b, int at)
 {
     return quint32(uchar(b[at])) << 24 | quint32(uchar(b[at + 1])) << 16 | quint32(uchar(b[at + 2])) << 8
