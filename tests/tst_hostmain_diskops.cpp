@@ -367,6 +367,7 @@ private Q_SLOTS:
         QTest::newRow("backquotes") << "/mnt`touch MARK`" << "";
         QTest::newRow("quotes") << "/mnt' ; touch MARK; echo '\"" << "";
         QTest::newRow("blanks") << "/mnt/my data && touch MARK" << "";
+        QTest::newRow("a blank alone") << "/mnt/my data" << "";   // one word all the same
         const QString lineBreak = QStringLiteral("The mount point must not contain a line break");
         const QString empty = QStringLiteral("The mount point must not be empty");
         QTest::newRow("line break") << "/mnt\ntouch MARK" << lineBreak;
