@@ -179,6 +179,20 @@ bool TXSession::type(const QString &Text) const
     return rc == 0;
 }
 
+void TXSession::startInNamespace(QProcess &Proc, const QString &Script, const QString &Home,
+                                 const QStringList &Flags) const
+{
+    DieWithParent(Proc);
+    QProcessEnvironment e = env();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    e.insert(QStringLiteral("PATH"), Home + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
+    e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    e.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home + QStringLiteral("/xdg"));
+    Proc.setProcessEnvironment(e);
+    Proc.setProcessChannelMode(QProcess::MergedChannels);
+    Proc.start(QStringLiteral("unshare"), Flags + QStringList{"--propagation", "private", "/bin/sh", Script});
+}
+
 QByteArray OverlayScriptHead(const QString &WorkDir)
 {
     return "#!/bin/sh\nW='" + QFile::encodeName(WorkDir) + "'\n"

@@ -64,6 +64,12 @@ public:
     // FocusId, given the focus first, when named.
     bool keys(const QStringList &Names, const QString &FocusId = QString()) const;
     bool type(const QString &Text) const;
+    // Starts "/bin/sh Script" under unshare with Flags and a private mount
+    // propagation, on this display, its output merged: the stand-ins of
+    // Home/bin first on the path, Home/xdg as the runtime directory. The
+    // child dies with the test.
+    void startInNamespace(QProcess &Proc, const QString &Script, const QString &Home,
+                          const QStringList &Flags = {QStringLiteral("-m")}) const;
 
 private:
     QProcess FServer;

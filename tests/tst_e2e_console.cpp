@@ -186,15 +186,7 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     QString error;
     QVERIFY2(x.start(error), qPrintable(error));
     QProcess console;
-    DieWithParent(console);
-    QProcessEnvironment consoleEnv = x.env();
-    consoleEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    consoleEnv.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
-    consoleEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    consoleEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    console.setProcessEnvironment(consoleEnv);
-    console.setProcessChannelMode(QProcess::MergedChannels);
-    console.start(QStringLiteral("unshare"), {"-m", "-n", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    x.startInNamespace(console, w + "/setup.sh", w, {"-m", "-n"});   // a network of its own too
     QVERIFY2(console.waitForStarted(10000), "unshare does not start");
     const auto stop = qScopeGuard([&] { StopProcess(console); });
 

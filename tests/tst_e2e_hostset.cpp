@@ -33,21 +33,6 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Runs w/setup.sh in a private mount namespace on x's display, its output
-// merged, with the stand-ins of w/bin first on the path.
-void startInNamespace(const TXSession &x, const QString &w, QProcess &proc)
-{
-    DieWithParent(proc);
-    QProcessEnvironment env = x.env();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("PATH"), w + QStringLiteral("/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), w + QStringLiteral("/xdg"));
-    proc.setProcessEnvironment(env);
-    proc.setProcessChannelMode(QProcess::MergedChannels);
-    proc.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
-}
-
 } // namespace
 
 class TestE2EHostset : public QObject {
@@ -117,7 +102,7 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     QString error;
     QVERIFY2(x.start(error), qPrintable(error));
     QProcess proc;
-    startInNamespace(x, w, proc);
+    x.startInNamespace(proc, w + "/setup.sh", w);
     QVERIFY2(proc.waitForStarted(10000), "unshare does not start");
     const auto stop = qScopeGuard([&] { StopProcess(proc); });
     const auto said = [&] { return QString::fromLocal8Bit(proc.readAll()); };
@@ -184,7 +169,7 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     QString error;
     QVERIFY2(x.start(error), qPrintable(error));
     QProcess tool;
-    startInNamespace(x, w, tool);
+    x.startInNamespace(tool, w + "/setup.sh", w);
     QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
     const auto stop = qScopeGuard([&] { StopProcess(tool); });
     const auto said = [&] { return QString::fromLocal8Bit(tool.readAll()); };

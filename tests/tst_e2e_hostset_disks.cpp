@@ -187,20 +187,13 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     TXSession x;
     QString xError;
     QVERIFY2(x.start(xError), qPrintable(xError));
-    QProcessEnvironment toolEnv = x.env();
-    toolEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    toolEnv.insert(QStringLiteral("PATH"), QStringLiteral("/tmp/bin:/usr/sbin:/usr/bin:/sbin:/bin"));
-    toolEnv.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    toolEnv.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/tmp/xdg"));
     QProcess tool;
-    DieWithParent(tool);
     struct TStop {
         QProcess &P;
         ~TStop() { StopProcess(P); }
     } stopTool{tool};
-    tool.setProcessEnvironment(toolEnv);
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral("unshare"), {"-m", "--propagation", "private", "/bin/sh", w + "/setup.sh"});
+    // The namespace's own /tmp holds the stand-ins and the runtime directory.
+    x.startInNamespace(tool, w + "/setup.sh", QStringLiteral("/tmp"));
     QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
     const qint64 pid = tool.processId();   // unshare, sh and vkhostset in turn
     const QString inside = QStringLiteral("/proc/%1/root").arg(pid);
