@@ -272,14 +272,26 @@ QString ShellQuote(const QString &S)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+namespace {
+// Characters that no shell treats specially anywhere in a word.
+bool plainInWord(char16_t u)
+{
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '/' || u == '.'
+           || u == '_' || u == '+' || u == ':' || u == '-';
+}
+} // namespace
+
 QString ShellArg(const QString &S)
 {
-    const auto plain = [](QChar c) {
-        const ushort u = c.unicode();
-        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '/' || u == '.'
-               || u == '_' || u == '+' || u == ':' || u == '-';
-    };
+    const auto plain = [](QChar c) { return plainInWord(c.unicode()); };
     return !S.isEmpty() && std::all_of(S.begin(), S.end(), plain) ? S : ShellQuote(S);
+}
+
+QString ShellArg(const QByteArray &Word, QByteArrayView AlsoPlain)
+{
+    const auto plain = [AlsoPlain](char c) { return plainInWord(uchar(c)) || AlsoPlain.contains(c); };
+    return !Word.isEmpty() && std::all_of(Word.begin(), Word.end(), plain) ? QString::fromLatin1(Word)
+                                                                           : ShellQuoteBytes(Word);
 }
 
 QByteArray ShellQuote(const QByteArray &S)

@@ -62,6 +62,10 @@ QString ShellQuoteBytes(const QByteArray &Word);
 // digits and "/._+:-" (an ordinary device name or path reads as typed),
 // else ShellQuote'd.
 QString ShellArg(const QString &S);
+// The same for a word of bytes (ShellQuoteBytes when it needs quoting). The
+// characters of AlsoPlain count as plain too, for a word whose place in the
+// line gives them no meaning (an argument after the command's name).
+QString ShellArg(const QByteArray &Word, QByteArrayView AlsoPlain = {});
 // Splits a line into words as /bin/sh would, with none of its other
 // powers: blanks (spaces, tabs) and line feeds separate words; an unquoted
 // "#" that starts a word starts a comment, to the end of its line; single

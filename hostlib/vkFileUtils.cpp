@@ -52,7 +52,11 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         errno = err;
         return false;
     };
-    if (S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= kMaxReadFileSize)
+    // A regular file's size is known and finite: it is read whole, however
+    // large. What reports no size (a device, a /proc file) may never end,
+    // so that is where the bound applies.
+    const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
+    if (sized)
         data.reserve(start + qsizetype(st.st_size));
     char buf[16384];
     for (;;) {
@@ -64,7 +68,7 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         }
         if (n == 0)
             return true;
-        if (data.size() - start + n > kMaxReadFileSize)
+        if (!sized && data.size() - start + n > kMaxReadFileSize)
             return fail(EFBIG);
         data.append(buf, n);
     }

@@ -31,17 +31,16 @@ private:
 
 // Writes all of data, going on after short writes and interruptions.
 bool WriteAll(int fd, const QByteArray &data);
-// The most ReadWholeFile takes. The programs' own files (configuration,
-// language, font, driver descriptions) are a few KiB, the largest, a
-// description of every kernel module, some hundreds; a file larger than this
-// is not one of them, and a device that never ends (a link to /dev/zero) must
-// not eat the memory.
+// The most ReadWholeFile takes of a file that reports no size: a device
+// that never ends (a link to /dev/zero) must not eat the memory. The /proc
+// files the programs read are far smaller.
 constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
 // Appends the whole content of the file to data; false when it cannot be
 // read, with errno telling why. The open never waits (a FIFO, a terminal):
-// a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN,
-// more than kMaxReadFileSize bytes with EFBIG. Files that report no size
-// (/proc) are read to their end as any other.
+// a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN. A
+// regular file that reports its size is read whole, whatever the size; one
+// that reports none (/proc) and any device is read to its end, failing with
+// EFBIG past kMaxReadFileSize bytes.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is

@@ -6,6 +6,7 @@
 #include "vkClxUtils.h"
 #include "vkCmdUtils.h"
 #include "vkDialogs.h"
+#include "vkErrors.h"
 #include "vkFileUtils.h"
 #include "vkFormUtils.h"
 #include "vkGuard.h"
@@ -158,7 +159,14 @@ void TfmMain::FormCreate()
     const QString conf = SysPath(kModulesConf);
     if (FileExists(conf)) {
         ui->lbModules->clear();
-        for (const QByteArray &line : LoadLineBytes(conf)) {
+        QList<QByteArray> lines;
+        try {
+            lines = LoadLineBytes(conf);
+        } catch (const EFOpenError &e) {
+            FModulesUnread = e.Message();
+            throw;
+        }
+        for (const QByteArray &line : lines) {
             // Shown decoded; the bytes ride along, so that a line nobody
             // edits goes back and to modprobe exactly as it stands.
             auto *item = new QListWidgetItem(DecodeLocalText(line), ui->lbModules);
@@ -229,6 +237,12 @@ QByteArray TfmMain::ModuleLineBytes(const QListWidgetItem *Item)
     return EncodeEditedLine(Item->text(), Item->data(kLineBytesRole).toByteArray());
 }
 
+void TfmMain::CheckModulesRead() const
+{
+    if (!FModulesUnread.isEmpty())
+        throw EFOpenError(FModulesUnread);
+}
+
 void TfmMain::SaveModules()
 {
     QList<QByteArray> lines;
@@ -248,6 +262,7 @@ void TfmMain::menuDiskClick() { AddModule(ScsiModules); }
 
 void TfmMain::AddModule(const QStringList &Offered)
 {
+    CheckModulesRead();   // before anything is asked that could not be kept
     QString name;
     if (!SelectModule(Offered, name))
         return;
@@ -278,6 +293,7 @@ void TfmMain::btnModuleEditClick()
     QListWidgetItem *item = ui->lbModules->item(ListItemIndex(ui->lbModules));
     if (!item)
         return;
+    CheckModulesRead();
     const QString line = item->text();
     QString value = line;
     if (!InputQuery(GetLangStr(QStringLiteral("EditMod"), QStringLiteral("编辑参数")),
@@ -296,6 +312,7 @@ void TfmMain::btnModuleDelClick()
     QListWidgetItem *item = ui->lbModules->item(ListItemIndex(ui->lbModules));
     if (!item)
         return;
+    CheckModulesRead();
     const QString text = Format(
         GetLangStr(QStringLiteral("DelMod"), QStringLiteral("确实要删除模块\"%s\"吗？")), {item->text()});
     if (MessageDlg(text, TMsgDlgType::Warning, mbYes | mbNo, this) != mrYes)
@@ -313,10 +330,12 @@ void TfmMain::btnModuleInsertClick()
     if (!item)
         return;
     // The line is the module and its parameters, never shell code: each of
-    // its words reaches modprobe as one quoted argument.
+    // its words reaches modprobe as one argument, quoted only when it needs
+    // it, so that an ordinary line runs as typed. "=" and "," are plain in
+    // an argument, where no shell gives them a meaning.
     QString command = QStringLiteral("modprobe");
     for (const QByteArray &word : SplitShellWords(ModuleLineBytes(item)))
-        command += QLatin1Char(' ') + ShellQuoteBytes(word);
+        command += QLatin1Char(' ') + ShellArg(word, "=,");
     RunCommand(command);
 }
 

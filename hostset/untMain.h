@@ -116,6 +116,12 @@ private:
     void ConnectHandlers();
     void AddModule(const QStringList &Offered);
     void SaveModules();
+    // The open error of a modules.conf that exists but could not be read at
+    // start; empty when the list is the file's. The list then did not come
+    // from the file and must never be written over it: every change raises
+    // the error again instead (CheckModulesRead).
+    QString FModulesUnread;
+    void CheckModulesRead() const;
     // The line's bytes: as read from the file unless it was edited.
     static QByteArray ModuleLineBytes(const QListWidgetItem *Item);
 };
