@@ -484,6 +484,9 @@ private Q_SLOTS:
             << "/dev/sdb1" << "/data"
             << QByteArray("  /dev/sdb1   /x\n/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\nb    /data\n\n/dev/sdb1\n")
             << QByteArray("/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\n\n");
+        const QByteArray large = '#' + QByteArray(5 << 20, 'x') + '\n';
+        QTest::newRow("a file over 4 MiB") << "/dev/sdb1" << "/data" << large + "/dev/sdb1 /data xfs\n" + proc
+                                           << large + proc;
     }
     void fstabEdit()
     {
