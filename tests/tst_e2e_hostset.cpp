@@ -34,6 +34,22 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Lays out the work directory of a run in a namespace: the namespace's own
+// mount point, a private runtime directory, the disk listing, and setup.sh,
+// which puts the fixtures over the system (Layers: lines of "layer NAME DIR")
+// and the listing over /proc/partitions, then runs Exec.
+void writeRunSetup(const QString &w, const QByteArray &Layers, const QByteArray &Partitions, const QByteArray &Exec)
+{
+    QDir().mkpath(w + "/fixture/etc");
+    QDir().mkpath(w + "/ns");
+    QDir().mkpath(w + "/xdg");
+    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeFile(w + "/fixture/partitions", Partitions);
+    writeFile(w + "/setup.sh",
+              OverlayScriptHead(w) + Layers + "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                  + Exec + '\n',
+              true);
+}
 } // namespace
 
 class TestE2EHostset : public QObject {
@@ -87,18 +103,9 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     QTemporaryDir work;
     QVERIFY(work.isValid());
     const QString w = work.path();
-    QDir().mkpath(w + "/fixture/etc");
-    QDir().mkpath(w + "/bin");
     writeFile(w + "/bin/lspci", "#!/bin/sh\n", true);
-    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n   8        0    1048576 md99\n");
-    QDir().mkpath(w + "/ns");
-    QDir().mkpath(w + "/xdg");
-    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    writeFile(w + "/setup.sh",
-              OverlayScriptHead(w) + "layer etc /etc\n"
-                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
-                  "P='" + QFile::encodeName(path) + "'\n" + start + "\n",
-              true);
+    writeRunSetup(w, "layer etc /etc\n", "major minor  #blocks  name\n\n   8        0    1048576 md99\n",
+                  "P='" + QFile::encodeName(path) + "'\n" + start);
 
     TXSession x;
     QString error;
@@ -156,16 +163,8 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     writeFile(w + "/fixture/lib/modules/" + release + "/kernel/drivers/scsi/aacraid.ko", {});
     writeFile(w + "/bin/modprobe",
               "#!/bin/sh\necho \"$*\" >> '" + QFile::encodeName(calls) + "'\necho \"$1 loaded\"\n", true);
-    QDir().mkpath(w + "/fixture/etc");
-    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n");
-    QDir().mkpath(w + "/ns");
-    QDir().mkpath(w + "/xdg");
-    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    writeFile(w + "/setup.sh",
-              OverlayScriptHead(w) + "layer lib '" + QFile::encodeName(libDir) + "'\nlayer etc /etc\n"
-                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
-                  "exec '" + QFile::encodeName(vkhostset) + "'\n",
-              true);
+    writeRunSetup(w, "layer lib '" + QFile::encodeName(libDir) + "'\nlayer etc /etc\n", "major minor  #blocks  name\n\n",
+                  "exec '" + QFile::encodeName(vkhostset) + "'");
 
     TXSession x;
     QString error;
@@ -268,15 +267,8 @@ void TestE2EHostset::unreadDriverListIsKept()
     const QByteArray kept = "e1000 debug=1\nbnx2\ntg3 opt=x\naacraid\n";
     writeFile(w + "/fixture/etc/velkora/modules.conf", kept);
     QVERIFY(QFile::setPermissions(w + "/fixture/etc/velkora/modules.conf", {}));
-    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n");
-    QDir().mkpath(w + "/ns");
-    QDir().mkpath(w + "/xdg");
-    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    writeFile(w + "/setup.sh",
-              OverlayScriptHead(w) + "layer etc /etc\n"
-                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
-                  "exec setpriv --bounding-set -dac_override,-dac_read_search '" + QFile::encodeName(vkhostset) + "'\n",
-              true);
+    writeRunSetup(w, "layer etc /etc\n", "major minor  #blocks  name\n\n",
+                  "exec setpriv --bounding-set -dac_override,-dac_read_search '" + QFile::encodeName(vkhostset) + "'");
 
     TXSession x;
     QString error;
