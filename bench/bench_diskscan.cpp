@@ -7,6 +7,8 @@
 // starts) and one close, and names and measures every partition. It must
 // find the same disks, sizes and partitions as the refresh. Target: the
 // refresh at most 1.3 times the floor's time (medians).
+//
+//   bench_diskscan [disks]      (default 256)
 #include "benchutil.h"
 #include "vkDskUtils.h"
 #include "vkPaths.h"
@@ -29,7 +31,7 @@
 
 namespace {
 
-constexpr int kDisks = 256;
+int diskCount = 256;
 constexpr int kRepetitions = 15;
 constexpr double kTarget = 1.3;
 constexpr qint64 kImageBytes = 64LL << 20;
@@ -96,7 +98,7 @@ Bench build(const QString &root)
 {
     Bench b;
     QByteArray listing = "major minor  #blocks  name\n\n";
-    for (int i = 0; i < kDisks; ++i) {
+    for (int i = 0; i < diskCount; ++i) {
         const QString name = bench::diskName(i);
         const QString path = root + QStringLiteral("/dev/") + name;
         QFile f(path);
@@ -132,8 +134,10 @@ Bench build(const QString &root)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc > 1)
+        diskCount = std::max(1, std::atoi(argv[1]));
     QTemporaryDir dir;
     if (!dir.isValid())
         qFatal("no scratch directory");
@@ -200,10 +204,10 @@ int main()
     std::sort(floor.begin(), floor.end());
 
     // Both found the same: disks, sizes and partitions, field for field.
-    if (disks.Count() != kDisks || int(found.size()) != kDisks)
-        qFatal("the refresh listed %d disks, the floor %d, expected %d", disks.Count(), int(found.size()), kDisks);
+    if (disks.Count() != diskCount || int(found.size()) != diskCount)
+        qFatal("the refresh listed %d disks, the floor %d, expected %d", disks.Count(), int(found.size()), diskCount);
     int partitions = 0;
-    for (int i = 0; i < kDisks; ++i) {
+    for (int i = 0; i < diskCount; ++i) {
         const TDiskItem *disk = disks.GetItem(i);
         const FloorDisk &f = found[size_t(i)];
         TVolItems *vols = disk->VolItems();
