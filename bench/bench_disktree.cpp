@@ -4,6 +4,9 @@
 // the same run: the library's disk refresh plus filling the same tree with
 // the same rows from the system object, the mount columns taken ready-made
 // instead of reading the mount table and looking each node up.
+//
+//   bench_disktree [disks]      (default 256; the mount table grows with them,
+//                                four lines a disk)
 #include "benchutil.h"
 #include "untMain.h"
 #include "vkPaths.h"
@@ -15,14 +18,15 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-constexpr int kDisks = 256;
+int diskCount = 256;
 constexpr int kPartitions = 4;
-constexpr int kMtabLines = 1000;
+int mtabLines = 1000;
 constexpr int kRepetitions = 15;
 constexpr qint64 kImageBytes = 64LL << 20;
 
@@ -41,7 +45,7 @@ void build(const QString &root)
     QDir().mkpath(root + QStringLiteral("/etc/velkora"));
     QByteArray listing = "major minor  #blocks  name\n\n";
     QList<QByteArray> mounted, other;
-    for (int i = 0; i < kDisks; ++i) {
+    for (int i = 0; i < diskCount; ++i) {
         const QString name = bench::diskName(i);
         bench::TTableEntries parts;
         for (int p = 0; p < kPartitions; ++p)
@@ -56,7 +60,7 @@ void build(const QString &root)
             mounted << dev + " /data" + dev.mid(4) + " xfs rw,noatime,attr2,inode64 0 0";
         }
     }
-    for (int i = 0; mounted.size() + other.size() < kMtabLines; ++i)
+    for (int i = 0; mounted.size() + other.size() < mtabLines; ++i)
         other << "tmpfs /run/user/" + QByteArray::number(i) + " tmpfs rw,nosuid,nodev,relatime 0 0";
     // The other mounts first and between, as a real table mixes them.
     QByteArray mtab;
@@ -128,6 +132,10 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1) {
+        diskCount = std::max(1, std::atoi(argv[1]));
+        mtabLines = std::max(diskCount * kPartitions / 2, diskCount * 1000 / 256);
+    }
     QTemporaryDir dir;
     if (!dir.isValid())
         qFatal("no scratch directory");
@@ -146,14 +154,14 @@ int main(int argc, char **argv)
         ++nodes;
         mountedNodes += !c.isEmpty();
     }
-    if (nodes != kDisks * (1 + kPartitions) || mountedNodes != kDisks * kPartitions / 2)
+    if (nodes != diskCount * (1 + kPartitions) || mountedNodes != diskCount * kPartitions / 2)
         qFatal("unexpected tree: %d nodes, %d mounted", nodes, mountedNodes);
     const auto floor = bench::timeRuns(kRepetitions, [&] {
         SystemInfo->Refresh();
         fill(tree, extra);
     });
 
-    std::printf("disks %d, nodes %d, mounted %d, mount-table lines %d\n", kDisks, nodes, mountedNodes,
+    std::printf("disks %d, nodes %d, mounted %d, mount-table lines %d\n", diskCount, nodes, mountedNodes,
                 int(window.MtabLines.size()));
     std::printf("refresh best %.2f ms, median %.2f ms\n", refresh.front() * 1e3, refresh[refresh.size() / 2] * 1e3);
     std::printf("floor   best %.2f ms, median %.2f ms\n", floor.front() * 1e3, floor[floor.size() / 2] * 1e3);

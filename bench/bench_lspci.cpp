@@ -1,18 +1,25 @@
 // Times the console's device tree (LoadPciTree) over a long lspci listing and
-// prints it as a ratio to a floor measured in the same run: running the same
-// command and reading its output raw (popen and read into one buffer, lines
-// counted). lspci is a stand-in that prints a file of generated lines in the
-// real tool's form. Target: the tree in less than twice the floor's time.
+// prints it as a ratio to a floor measured in the same run: the plainest way
+// Qt allows to do the same job. The floor runs the same command, reads it
+// with fgets, makes a QTreeWidgetItem per class and per device under the
+// host's root item and switches Qt's own sorting on; its tree must equal the
+// project's, node for node. Target: the tree in at most 0.6 times the
+// floor's time (medians). The ratio to running the command and reading its
+// output raw into one buffer is printed for reading. lspci is a stand-in that
+// prints a file of generated lines in the real tool's form.
 //
 //   bench_lspci [lines]      (default 16000)
 #include "untConMain.h"
 #include "vkCmdUtils.h"
 #include "vkPaths.h"
+#include "vkSocket.h"
 #include "vkSystem.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -28,6 +35,7 @@
 namespace {
 
 constexpr int kRepetitions = 15;
+constexpr double kTarget = 0.6;
 
 const char *const kClasses[] = {
     "Host bridge", "PCI bridge", "ISA bridge", "IDE interface", "SATA controller",
@@ -70,6 +78,52 @@ int countDevices(const QTreeWidget *tree)
     return n;
 }
 
+// The plain tree: one item per class, found by its text, and one per device
+// under it, in the listing's order; Qt sorts every level when sorting is
+// switched on.
+void floorTree(QTreeWidget *tree)
+{
+    tree->setSortingEnabled(false);
+    tree->clear();
+    FILE *pipe = popen("lspci", "r");
+    if (!pipe)
+        qFatal("popen failed");
+    auto *root = new QTreeWidgetItem(tree, {GetLocalHostName()});
+    QHash<QString, QTreeWidgetItem *> classes;
+    char line[1025];
+    while (std::fgets(line, sizeof line, pipe)) {
+        const QString text = QString::fromLocal8Bit(line).trimmed();
+        const qsizetype space = text.indexOf(QLatin1Char(' '));
+        const QString bus = space < 0 ? text : text.left(space);
+        const QString rest = space < 0 ? QString() : text.mid(space + 1);
+        const qsizetype colon = rest.indexOf(QLatin1Char(':'));
+        const QString cls = colon < 0 ? QString() : rest.left(colon).trimmed();
+        const QString description = (colon < 0 ? rest : rest.mid(colon + 1)).trimmed();
+        QTreeWidgetItem *&node = classes[cls];
+        if (!node)
+            node = new QTreeWidgetItem(root, {cls});
+        new QTreeWidgetItem(node, {description + QLatin1String(" (") + bus + QLatin1Char(')')});
+    }
+    pclose(pipe);
+    tree->setSortingEnabled(true);
+    root->setExpanded(true);
+}
+
+// Where two trees first differ, or an empty text when they are equal.
+QString firstDifference(const QTreeWidgetItem *a, const QTreeWidgetItem *b, const QString &where)
+{
+    if (a->text(0) != b->text(0))
+        return where + QStringLiteral(": \"%1\" against \"%2\"").arg(a->text(0), b->text(0));
+    if (a->childCount() != b->childCount())
+        return where + QStringLiteral(" \"%1\": %2 children against %3").arg(a->text(0)).arg(a->childCount()).arg(b->childCount());
+    for (int i = 0; i < a->childCount(); ++i) {
+        const QString d = firstDifference(a->child(i), b->child(i), where + QLatin1Char('/') + QString::number(i));
+        if (!d.isEmpty())
+            return d;
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,11 +163,14 @@ int main(int argc, char **argv)
     listFile.write(listing(lines));
     listFile.close();
 
-    // Floor and measure take turns, so that both meet the same load.
+    QTreeWidget plain;
+    plain.header()->setSortIndicator(0, Qt::AscendingOrder);
+
+    // Floor, raw read and measure take turns, so that all meet the same load.
     int read = 0;
-    std::vector<double> floor, load;
+    std::vector<double> floor, raw, load;
     for (int r = 0; r < kRepetitions; ++r) {
-        floor.push_back(timeOnce([&] {
+        raw.push_back(timeOnce([&] {
             FILE *pipe = popen("lspci", "r");
             if (!pipe)
                 qFatal("popen failed");
@@ -127,21 +184,33 @@ int main(int argc, char **argv)
             pclose(pipe);
             read = newlines;
         }));
+        floor.push_back(timeOnce([&] { floorTree(&plain); }));
         tree->clear();
         load.push_back(timeOnce([&] { window.LoadPciTree(); }));
     }
     std::sort(floor.begin(), floor.end());
+    std::sort(raw.begin(), raw.end());
     std::sort(load.begin(), load.end());
     if (read != lines || countDevices(tree) != lines)
         qFatal("read %d lines and shows %d devices, expected %d", read, countDevices(tree), lines);
+    if (tree->topLevelItemCount() != 1 || plain.topLevelItemCount() != 1)
+        qFatal("one root item expected");
+    const QString difference = firstDifference(tree->topLevelItem(0), plain.topLevelItem(0), QStringLiteral("root"));
+    if (!difference.isEmpty())
+        qFatal("the trees differ at %s", qPrintable(difference));
 
-    std::printf("lines %d, classes %d\n", lines, tree->topLevelItem(0)->childCount());
-    std::printf("LoadPciTree best %.1f ms, median %.1f ms\n", load.front() * 1e3, load[load.size() / 2] * 1e3);
-    std::printf("raw read    best %.1f ms, median %.1f ms\n", floor.front() * 1e3, floor[floor.size() / 2] * 1e3);
-    const double median = load[load.size() / 2] / floor[floor.size() / 2];
-    const bool met = median < 2;
-    std::printf("ratio best %.2f, median %.2f (target: median < 2: %s)\n", load.front() / floor.front(), median,
-                met ? "met" : "missed");
+    auto median = [](const std::vector<double> &v) { return v[v.size() / 2]; };
+    std::printf("lines %d, classes %d (the same tree as the floor's, node for node)\n", lines,
+                tree->topLevelItem(0)->childCount());
+    std::printf("LoadPciTree best %.1f ms, median %.1f ms\n", load.front() * 1e3, median(load) * 1e3);
+    std::printf("floor tree  best %.1f ms, median %.1f ms\n", floor.front() * 1e3, median(floor) * 1e3);
+    std::printf("raw read    best %.1f ms, median %.1f ms\n", raw.front() * 1e3, median(raw) * 1e3);
+    const double ratio = median(load) / median(floor);
+    const bool met = ratio <= kTarget;
+    std::printf("for reading: ratio to the raw read best %.2f, median %.2f\n", load.front() / raw.front(),
+                median(load) / median(raw));
+    std::printf("ratio best %.2f, median %.2f (target: median <= %.1f: %s)\n", load.front() / floor.front(), ratio,
+                kTarget, met ? "met" : "missed");
     SetSystemRootForTesting(QString());
     SetAppFileNameForTesting(QString());
     return met ? EXIT_SUCCESS : EXIT_FAILURE;

@@ -6,6 +6,8 @@
 // every graph drawn. For reading, the tick is also given as a ratio to a
 // floor measured in the same run: a plain read of the file and a strtoull
 // parse of its counters.
+//
+//   bench_netflux [interfaces]      (default 64)
 #include "untNetFlux.h"
 #include "vkPaths.h"
 #include "vkSocket.h"
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -28,7 +31,7 @@
 
 namespace {
 
-constexpr int kInterfaces = 64;
+int interfaceCount = 64;
 constexpr int kTicks = 1800;   // one hour at one tick every 2 s
 
 double ThreadCpuUs()
@@ -46,7 +49,7 @@ QByteArray NetDev(int tick, std::vector<qint64> &rx, std::vector<qint64> &tx)
                    " face |bytes    packets errs drop fifo frame compressed multicast|"
                    "bytes    packets errs drop fifo colls carrier compressed\n";
     t += "    lo: 3267 29 0 0 0 0 0 0 3267 29 0 0 0 0 0 0\n";
-    for (int i = 0; i < kInterfaces; ++i) {
+    for (int i = 0; i < interfaceCount; ++i) {
         const uint32_t noise = uint32_t(tick * 2654435761u) ^ uint32_t(i * 40503u);
         rx[size_t(i)] += 100000 + qint64(noise % 20000000);
         tx[size_t(i)] += 50000 + qint64((noise >> 7) % 9000000);
@@ -108,7 +111,7 @@ TResult Run(const QString &root, int height, bool shown)
     QCoreApplication::processEvents();
 
     TResult r;
-    std::vector<qint64> rx(kInterfaces, 5000000000LL), tx(kInterfaces, 3000000000LL);
+    std::vector<qint64> rx(interfaceCount, 5000000000LL), tx(interfaceCount, 3000000000LL);
     const QString path = root + QStringLiteral("/proc/net/dev");
     for (int tick = 0; tick < kTicks; ++tick) {
         QFile f(path);
@@ -143,6 +146,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc > 1)
+        interfaceCount = std::max(1, std::atoi(argv[1]));
 
     QTemporaryDir root;
     if (!root.isValid()) {
@@ -162,7 +167,7 @@ int main(int argc, char **argv)
         return rc;
     });
 
-    std::printf("bench_netflux: %d running interfaces, %d ticks (one hour at 2 s)\n", kInterfaces, kTicks);
+    std::printf("bench_netflux: %d running interfaces, %d ticks (one hour at 2 s)\n", interfaceCount, kTicks);
     // The default window leaves 128 graphs no room to draw: its labels are
     // all it shows. A tall one draws every graph with its full grid and 300
     // bars. A hidden window samples only.
@@ -175,7 +180,7 @@ int main(int argc, char **argv)
     bool met = true;
     for (const TCase c : {TCase{"default window, shown", 440, true, false},
                           TCase{"default window, hidden", 440, false, false},
-                          TCase{"all graphs drawn, shown", 2 * kInterfaces * 141 + 5, true, true}}) {
+                          TCase{"all graphs drawn, shown", 2 * interfaceCount * 141 + 5, true, true}}) {
         const TResult r = Run(root.path(), c.height, c.shown);
         const double share = r.tickUs / 2e6 * 100;
         std::printf("  %-26s (620x%d) tick %8.1f us (painting %7.1f)  floor %5.1f us  ratio %6.1fx"

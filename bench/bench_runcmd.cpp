@@ -6,6 +6,9 @@
 //  - responsiveness: the longest time a 5 ms timer of the window's event loop
 //    went unserved while `sleep 3` runs silently, against the same timer on
 //    an idle event loop (target: no gap over 100 ms).
+// The peak resident memory before and after the flood is printed for reading.
+//
+//   bench_runcmd [lines]      (default 200000)
 #include "untRunCmd.h"
 
 #include <QApplication>
@@ -15,17 +18,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/resource.h>
 
 namespace {
-constexpr int kLines = 200000;
-const QString kSeq = QStringLiteral("seq 1 %1").arg(kLines);
+int lineCount = 200000;
+QString seqCommand;
 
 // The bare pipe: the same command and pieces, no window.
 double floorLinesPerSecond()
 {
     QElapsedTimer t;
     t.start();
-    FILE *p = popen(kSeq.toLocal8Bit().constData(), "r");
+    FILE *p = popen(seqCommand.toLocal8Bit().constData(), "r");
     if (!p)
         qFatal("popen failed");
     char buf[1025];
@@ -33,9 +37,9 @@ double floorLinesPerSecond()
     while (fgets(buf, sizeof buf, p))
         ++lines;
     pclose(p);
-    if (lines != kLines)
+    if (lines != lineCount)
         qFatal("the floor read %ld lines", lines);
-    return kLines / (t.nsecsElapsed() / 1e9);
+    return lineCount / (t.nsecsElapsed() / 1e9);
 }
 
 double windowLinesPerSecond()
@@ -44,12 +48,12 @@ double windowLinesPerSecond()
     SetRunCommandHook([&](const QString &, const QString &Output) { output = Output; });
     QElapsedTimer t;
     t.start();
-    RunCommand(kSeq);
+    RunCommand(seqCommand);
     const double seconds = t.nsecsElapsed() / 1e9;
     SetRunCommandHook(nullptr);
-    if (!output.endsWith(QStringLiteral("\n  RESULT: 0")) || output.count(QLatin1Char('\n')) != kLines + 2)
+    if (!output.endsWith(QStringLiteral("\n  RESULT: 0")) || output.count(QLatin1Char('\n')) != lineCount + 2)
         qFatal("the window did not show the whole output");
-    return kLines / seconds;
+    return lineCount / seconds;
 }
 
 // The longest pause between ticks of a 5 ms timer while Body runs.
@@ -79,13 +83,25 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc > 1)
+        lineCount = std::max(1, std::atoi(argv[1]));
+    seqCommand = QStringLiteral("seq 1 %1").arg(lineCount);
 
+    auto peakKiB = [] {
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        return ru.ru_maxrss;
+    };
     const double floorRate = floorLinesPerSecond();
+    const long before = peakKiB();
     const double rate = windowLinesPerSecond();
+    const long after = peakKiB();
     const bool rateMet = rate >= 100000;
     std::printf("throughput: window %.0f lines/s, bare pipe %.0f lines/s, pipe/window %.1f"
                 " (target: window >= 100000 lines/s: %s)\n",
                 rate, floorRate, floorRate / rate, rateMet ? "met" : "missed");
+    std::printf("for reading: %d lines in %.2f s; peak memory %ld KiB before the flood, %ld KiB after\n", lineCount,
+                lineCount / rate, before, after);
 
     const double idleGap = longestGapMs([] {
         QEventLoop idle;

@@ -29,15 +29,18 @@ int FileCreate64(const QString &Name, int Rights)
 
 int FileOpen64(const QString &Name, unsigned Mode, int /*Rights*/)
 {
-    // euidaccess sets errno (ENOENT...) so a caller can report why.
-    if (!FileExists(Name))
-        return -1;
     const unsigned access = Mode & 3u;
     const unsigned share = (Mode & 0xF0u) >> 4;
     if (access > 2 || share > 3) {
-        errno = EINVAL;
+        // A name that is not there is reported as such before the mode:
+        // euidaccess sets errno (ENOENT...) so a caller can report why.
+        if (FileExists(Name))
+            errno = EINVAL;
         return -1;
     }
+    // Otherwise the open itself says whether the file exists, with the same
+    // error number a separate existence test would give (ENOENT, ENOTDIR,
+    // ELOOP...); a directory opens for reading as it did after that test.
     const int fd = ::open(QFile::encodeName(Name).constData(), int(access) | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,6 +172,74 @@ private Q_SLOTS:
             ::close(fd);
         }
         QCOMPARE(QFile(name).size(), qint64(7));   // opening never truncates
+    }
+
+    // What a failed open answers: the result, errno, and the tool's debug
+    // line, which carries that errno. The name's kind decides before the
+    // mode does: a name that is not there says so whatever the mode.
+    void openFailures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<unsigned>("mode");
+        QTest::addColumn<int>("err");   // 0: the open succeeds
+        const QString longName(NAME_MAX + 1, QLatin1Char('n'));
+        QTest::newRow("missing") << QStringLiteral("nothing") << 0x30u << ENOENT;
+        QTest::newRow("missing, access bits 3") << QStringLiteral("nothing") << 0x33u << ENOENT;
+        QTest::newRow("missing, share 4") << QStringLiteral("nothing") << 0x40u << ENOENT;
+        QTest::newRow("missing, exclusive") << QStringLiteral("nothing") << 0x12u << ENOENT;
+        QTest::newRow("empty name") << QString() << 0x30u << ENOENT;
+        QTest::newRow("empty name, access bits 3") << QString() << 0x03u << ENOENT;
+        QTest::newRow("dangling link") << QStringLiteral("dangling") << 0x30u << ENOENT;
+        QTest::newRow("dangling link, access bits 3") << QStringLiteral("dangling") << 0x03u << ENOENT;
+        QTest::newRow("link loop") << QStringLiteral("loop") << 0x30u << ELOOP;
+        QTest::newRow("link loop, share 5") << QStringLiteral("loop") << 0x50u << ELOOP;
+        QTest::newRow("below a plain file") << QStringLiteral("plain/x") << 0x30u << ENOTDIR;
+        QTest::newRow("below a plain file, access bits 3") << QStringLiteral("plain/x") << 0x03u << ENOTDIR;
+        QTest::newRow("name too long") << longName << 0x30u << ENAMETOOLONG;
+        QTest::newRow("plain, access bits 3") << QStringLiteral("plain") << 0x33u << EINVAL;
+        QTest::newRow("plain, share 4") << QStringLiteral("plain") << 0x42u << EINVAL;
+        QTest::newRow("plain, read exclusive") << QStringLiteral("plain") << 0x10u << EBADF;
+        QTest::newRow("plain through a link") << QStringLiteral("link") << 0x30u << 0;
+        QTest::newRow("directory, read") << QStringLiteral("dir") << 0x30u << 0;
+        QTest::newRow("directory, write") << QStringLiteral("dir") << 0x01u << EISDIR;
+        QTest::newRow("directory, read-write") << QStringLiteral("dir") << 0x02u << EISDIR;
+        QTest::newRow("directory, access bits 3") << QStringLiteral("dir") << 0x03u << EINVAL;
+        QTest::newRow("directory, share 6") << QStringLiteral("dir") << 0x60u << EINVAL;
+    }
+    void openFailures()
+    {
+        QFETCH(QString, name);
+        QFETCH(unsigned, mode);
+        QFETCH(int, err);
+        QDir(FDir.path()).mkpath(QStringLiteral("dir"));
+        writeFile(file("plain"), "x");
+        for (const char *link : {"dangling", "loop", "link"})
+            QFile::remove(file(link));
+        QVERIFY(QFile::link(file("gone"), file("dangling")));
+        QVERIFY(QFile::link(file("loop"), file("loop")));
+        QVERIFY(QFile::link(file("plain"), file("link")));
+        const QString path = name.isEmpty() ? QString() : FDir.filePath(name);
+
+        errno = 0;
+        const int fd = FileOpen64(path, mode, 0);
+        const int got = errno;
+        if (fd >= 0)
+            ::close(fd);
+        QCOMPARE(fd >= 0, err == 0);
+        if (err != 0)
+            QCOMPARE(got, err);
+
+        ToolVariant tool;
+        DebugToConsole = true;
+        SetLogTimeForTesting(QDateTime(QDate(2026, 12, 7), QTime(10, 15, 2, 417)));
+        int handle = -1;
+        const QByteArray out = captureStdout([&] {
+            TFileStream64 s(path, quint16(mode));
+            handle = s.Handle();
+        });
+        QCOMPARE(handle >= 0, err == 0);
+        QCOMPARE(out, err == 0 ? QByteArray()
+                               : QStringLiteral("[10:15:02.417] error: %1 open file:%2\n").arg(err).arg(path).toUtf8());
     }
 
     void exclusiveLockAcrossProcesses()

@@ -121,7 +121,10 @@ TAnchors GetAnchors(const QWidget *Control)
 TAnchors ParseAnchors(const QString &Text)
 {
     TAnchors result = 0;
-    const QStringList words = Text.split(QRegularExpression(QStringLiteral("[,|\\s]+")), Qt::SkipEmptyParts);
+    // Built once, not at every call: a form parses the anchors of each of
+    // its widgets while it is set up.
+    static const QRegularExpression separators(QStringLiteral("[,|\\s]+"));
+    const QStringList words = Text.split(separators, Qt::SkipEmptyParts);
     for (const QString &w : words) {
         if (w.compare(QLatin1String("akLeft"), Qt::CaseInsensitive) == 0)
             result |= akLeft;
