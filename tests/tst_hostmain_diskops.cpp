@@ -484,6 +484,10 @@ private Q_SLOTS:
             << "/dev/sdb1" << "/data"
             << QByteArray("  /dev/sdb1   /x\n/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\nb    /data\n\n/dev/sdb1\n")
             << QByteArray("/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\n\n");
+        // A tab is no separator: one that begins a field is part of it.
+        QTest::newRow("tab before a field")
+            << "/dev/sdb1" << "/data" << QByteArray("\t/dev/sdb1 /x\nb \t/data\n\t/y /data\n")
+            << QByteArray("\t/dev/sdb1 /x\nb \t/data\n");
     }
     void fstabEdit()
     {
