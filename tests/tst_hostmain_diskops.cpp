@@ -4,6 +4,7 @@
 #include "hostdisks_fixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QScopeGuard>
 
@@ -230,6 +231,48 @@ private Q_SLOTS:
         s.root.remove(QStringLiteral("/etc/velkora/md.conf"));
         s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
         QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/md.conf")) && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
+    }
+
+    // The member list's remove button takes the selected row, not the one
+    // the keyboard focus stands on; with nothing selected (the list tabbed
+    // into) it takes none.
+    void memberRemovalTakesTheSelectedRow_data()
+    {
+        QTest::addColumn<int>("selected");   // -1: none
+        QTest::addColumn<int>("focused");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("focus on the selected row") << 1 << 1 << QStringList{"/dev/sdb1", "/dev/sda2"};
+        QTest::newRow("focus on a later row") << 0 << 2 << QStringList{"/dev/sdc", "/dev/sda2"};
+        QTest::newRow("focus on an earlier row") << 2 << 0 << QStringList{"/dev/sdb1", "/dev/sdc"};
+        QTest::newRow("focus, nothing selected") << -1 << 1 << QStringList{"/dev/sdb1", "/dev/sdc", "/dev/sda2"};
+    }
+    void memberRemovalTakesTheSelectedRow()
+    {
+        QFETCH(int, selected);
+        QFETCH(int, focused);
+        QFETCH(QStringList, left);
+        TDiskOps s;
+        const auto w = s.open();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto *list = part<QListWidget>(*w, "lbDev");
+        for (const char *dev : {"/dev/sdb1", "/dev/sdc", "/dev/sda2"}) {
+            selectNode(*w, QString::fromLatin1(dev));
+            w->btnAddDevClick();
+        }
+        QCOMPARE(listTexts(list), (QStringList{"/dev/sdb1", "/dev/sdc", "/dev/sda2"}));
+        list->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        if (selected >= 0)
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(selected)).center());
+        list->setCurrentRow(focused, QItemSelectionModel::NoUpdate);
+        QCOMPARE(list->currentRow(), focused);
+        QCOMPARE(list->selectedItems().size(), selected >= 0 ? 1 : 0);
+        if (selected >= 0)
+            QVERIFY(list->item(selected)->isSelected());
+        part<QAbstractButton>(*w, "btnRmDev")->click();
+        QCOMPARE(listTexts(list), left);
     }
 
     void agSize_data()
