@@ -29,6 +29,13 @@ Q_DECLARE_METATYPE(TBondInfo)
 
 namespace {
 
+// A private mount namespace for the whole process, made while it still has
+// one thread: the failure tests mount over the scratch root's files.
+const bool g_privateMounts = [] {
+    return geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+           && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}();
+
 const QString kBond = QStringLiteral("/etc/velkora/bond.conf");
 const QString kDir = QStringLiteral("/etc/velkora");
 
@@ -309,6 +316,7 @@ private Q_SLOTS:
         QTest::newRow("read-only directory") << "readOnly";
         QTest::newRow("directory in place of the file") << "targetIsDir";
         QTest::newRow("data cannot be synced") << "syncFails";
+        QTest::newRow("file is a mount point: no rename") << "mountPoint";
     }
     void failedWriteLeavesOldFile()
     {
@@ -352,6 +360,17 @@ private Q_SLOTS:
                 return -1;
             });
             undo = [] { SetFileSyncForTesting({}); };
+        } else if (how == QLatin1String("mountPoint")) {
+            if (!g_privateMounts)
+                QSKIP("needs root and a private mount namespace: a file is mounted over the bond file");
+            root.write(kBond, old);
+            root.write(QStringLiteral("/srv/bond.over"), old);
+            const QByteArray target = QFile::encodeName(root.path(kBond));
+            if (::mount(QFile::encodeName(root.path(QStringLiteral("/srv/bond.over"))).constData(), target.constData(),
+                        nullptr, MS_BIND, nullptr)
+                != 0)
+                QSKIP("cannot bind-mount a file here");
+            undo = [target] { ::umount2(target.constData(), MNT_DETACH); };
         } else {
             root.write(kBond + QStringLiteral("/keep"), old);
         }
