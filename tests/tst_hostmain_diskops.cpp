@@ -267,7 +267,8 @@ private Q_SLOTS:
         list->setFocus(Qt::TabFocusReason);
         QCoreApplication::processEvents();
         if (selected >= 0)
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(selected)).center());
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(selected)).center());
         list->setCurrentRow(focused, QItemSelectionModel::NoUpdate);
         QCOMPARE(list->currentRow(), focused);
         QCOMPARE(list->selectedItems().size(), selected >= 0 ? 1 : 0);
@@ -580,11 +581,13 @@ private Q_SLOTS:
         QVERIFY(findNode(part<QTreeWidget>(*w, "tvDev"), dev));
         s.dialogs.answer(mrOk, point);
         s.act(*w, dev, "btnMount");
-        const auto word = [&](QString text, bool asTyped) {
-            return asTyped ? text : QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+        const auto word = [](QString text, bool asTyped) {
+            if (asTyped)
+                return text;
+            return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
         };
-        QCOMPARE(s.commands(), QStringList{"mount -o " + QString::fromLatin1(kOpts) + ' ' + word(dev, plain || blank) + ' '
-                                           + word(point, plain) + " 2>&1"});
+        QCOMPARE(s.commands(), QStringList{"mount -o " + QString::fromLatin1(kOpts) + ' '
+                                           + word(dev, plain || blank) + ' ' + word(point, plain) + " 2>&1"});
         QCOMPARE(QString::fromLocal8Bit(s.file(QStringLiteral("mount.calls"))),
                  "4|-o|" + kOpts + '|' + dev + '|' + point + '|');
     }
