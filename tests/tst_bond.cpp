@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -27,6 +28,13 @@
 Q_DECLARE_METATYPE(TBondInfo)
 
 namespace {
+
+// A private mount namespace for the whole process, made while it still has
+// one thread: the failure tests mount over the scratch root's files.
+const bool g_privateMounts = [] {
+    return geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+           && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}();
 
 const QString kBond = QStringLiteral("/etc/velkora/bond.conf");
 const QString kDir = QStringLiteral("/etc/velkora");
@@ -160,25 +168,47 @@ private Q_SLOTS:
         QCOMPARE(fields(info), QStringList({"a", "b", "c", "d", "e"}));
     }
 
+    // The whole mode, setuid, setgid and sticky bits too, and both halves
+    // of the owner: a file of root's in group adm stays root:adm although
+    // the writer's own group is root.
+    void replaceKeepsModeAndOwner_data()
+    {
+        QTest::addColumn<uint>("mode");
+        QTest::addColumn<int>("uid");   // -1: the writer's own
+        QTest::addColumn<int>("gid");
+        const group *adm = ::getgrnam("adm");
+        const int admGid = adm ? int(adm->gr_gid) : 4;
+        QTest::newRow("another user and group") << 0640u << 4321 << 4322;
+        QTest::newRow("root:adm") << 0640u << 0 << admGid;
+        QTest::newRow("setuid, root:adm") << 04755u << 0 << admGid;
+        QTest::newRow("setgid, root:adm") << 02750u << 0 << admGid;
+        QTest::newRow("sticky") << 01644u << -1 << -1;
+        QTest::newRow("all three, another user") << 07755u << 4321 << 4322;
+    }
     void replaceKeepsModeAndOwner()
     {
+        QFETCH(uint, mode);
+        QFETCH(int, uid);
+        QFETCH(int, gid);
         ScratchRoot root;
         root.write(kBond, "DEVICE=\"bond9\"\n# a comment\nMODE=\"4\"\n");
         const QByteArray path = QFile::encodeName(root.path(kBond));
-        QCOMPARE(::chmod(path.constData(), 0640), 0);
         const bool privileged = ::geteuid() == 0;
-        if (privileged)
-            QCOMPARE(::chown(path.constData(), 4321, 4322), 0);
+        const bool owned = privileged && uid >= 0;
+        if (owned)
+            QCOMPARE(::chown(path.constData(), uid_t(uid), gid_t(gid)), 0);
+        QCOMPARE(::chmod(path.constData(), mode_t(mode)), 0);   // after the chown, which clears setuid
+        QCOMPARE(modeOf(root.path(kBond)), mode_t(mode));
 
         WriteBondConfig(bond("bond0", "eth0", "1.2.3.4", "255.0.0.0", ""));
         QVERIFY(!root.read(kBond).contains("comment"));   // the whole file replaced
         QVERIFY(root.read(kBond).startsWith("DEVICE=\"bond0\"\n"));
-        QCOMPARE(modeOf(root.path(kBond)), mode_t(0640));
-        if (privileged) {
+        QCOMPARE(modeOf(root.path(kBond)), mode_t(mode));
+        if (owned) {
             struct stat st{};
             ::stat(path.constData(), &st);
-            QCOMPARE(st.st_uid, uid_t(4321));
-            QCOMPARE(st.st_gid, gid_t(4322));
+            QCOMPARE(st.st_uid, uid_t(uid));
+            QCOMPARE(st.st_gid, gid_t(gid));
         }
         QVERIFY(strays(root).isEmpty());
     }
@@ -286,6 +316,7 @@ private Q_SLOTS:
         QTest::newRow("read-only directory") << "readOnly";
         QTest::newRow("directory in place of the file") << "targetIsDir";
         QTest::newRow("data cannot be synced") << "syncFails";
+        QTest::newRow("file is a mount point: no rename") << "mountPoint";
     }
     void failedWriteLeavesOldFile()
     {
@@ -329,6 +360,17 @@ private Q_SLOTS:
                 return -1;
             });
             undo = [] { SetFileSyncForTesting({}); };
+        } else if (how == QLatin1String("mountPoint")) {
+            if (!g_privateMounts)
+                QSKIP("needs root and a private mount namespace: a file is mounted over the bond file");
+            root.write(kBond, old);
+            root.write(QStringLiteral("/srv/bond.over"), old);
+            const QByteArray target = QFile::encodeName(root.path(kBond));
+            if (::mount(QFile::encodeName(root.path(QStringLiteral("/srv/bond.over"))).constData(), target.constData(),
+                        nullptr, MS_BIND, nullptr)
+                != 0)
+                QSKIP("cannot bind-mount a file here");
+            undo = [target] { ::umount2(target.constData(), MNT_DETACH); };
         } else {
             root.write(kBond + QStringLiteral("/keep"), old);
         }

@@ -61,28 +61,41 @@ private Q_SLOTS:
     void unreadDriverListIsKept();
 };
 
-// Both programs started with standard output closed (the display connection
-// must not take its place), with all three standard streams closed, and with
-// standard output on a pipe whose reader has gone (no death by SIGPIPE): the
-// main window appears. The listing names a disk that cannot be opened, so
-// each program writes about it; the tool's line to the broken pipe fails
-// and is reported as an input/output error before its window opens.
+// Both programs started with one of the standard streams closed, each on
+// its own (the display connection or a file must not take its place: each
+// closed one is /dev/null once the window shows), with all three closed, and
+// with standard output on a pipe whose reader has gone (no death by
+// SIGPIPE): the main window appears. The listing names a disk that cannot
+// be opened, so each program writes about it; the tool's line to the broken
+// pipe fails and is reported as an input/output error before its window
+// opens.
 void TestE2EHostset::startsWithoutUsableStandardOutput_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QByteArray>("start");   // the shell's way of starting PROGRAM
     QTest::addColumn<bool>("errorBox");      // a box titled with the program's name first
+    QTest::addColumn<QByteArray>("closed");  // the descriptors the start closes, when PROGRAM is the shell's exec
     const QString tool = QStringLiteral("vkhostset"), console = QStringLiteral("vkpanel");
     const QString consoleTitle = QStringLiteral("Velkora Linux Console");
-    QTest::newRow("tool, output closed") << tool << kTitle << QByteArray("exec \"$P\" >&-") << false;
-    QTest::newRow("tool, all closed") << tool << kTitle << QByteArray("exec \"$P\" <&- >&- 2>&-") << false;
+    QTest::newRow("tool, input closed") << tool << kTitle << QByteArray("exec \"$P\" <&-") << false << QByteArray("0");
+    QTest::newRow("tool, output closed") << tool << kTitle << QByteArray("exec \"$P\" >&-") << false << QByteArray("1");
+    QTest::newRow("tool, error output closed") << tool << kTitle << QByteArray("exec \"$P\" 2>&-") << false
+                                               << QByteArray("2");
+    QTest::newRow("tool, all closed") << tool << kTitle << QByteArray("exec \"$P\" <&- >&- 2>&-") << false
+                                      << QByteArray("012");
     QTest::newRow("tool, reader gone") << tool << kTitle
-                                       << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true;
+                                       << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true << QByteArray();
     // The console raises on a disk it cannot open, whatever its streams.
-    QTest::newRow("console, output closed") << console << consoleTitle << QByteArray("exec \"$P\" >&-") << true;
+    QTest::newRow("console, input closed") << console << consoleTitle << QByteArray("exec \"$P\" <&-") << true
+                                           << QByteArray("0");
+    QTest::newRow("console, output closed") << console << consoleTitle << QByteArray("exec \"$P\" >&-") << true
+                                            << QByteArray("1");
+    QTest::newRow("console, error output closed") << console << consoleTitle << QByteArray("exec \"$P\" 2>&-") << true
+                                                  << QByteArray("2");
     QTest::newRow("console, reader gone") << console << consoleTitle
-                                          << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true;
+                                          << QByteArray("{ sleep 1; exec \"$P\"; } | true; wait") << true
+                                          << QByteArray();
 }
 
 void TestE2EHostset::startsWithoutUsableStandardOutput()
@@ -91,6 +104,7 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     QFETCH(QString, title);
     QFETCH(QByteArray, start);
     QFETCH(bool, errorBox);
+    QFETCH(QByteArray, closed);
     const QString why = EndToEndUnavailable({"unshare", "Xvfb", "xdotool"});
     if (!why.isEmpty())
         QSKIP(qPrintable(why));
@@ -136,6 +150,10 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     QVERIFY2(x.waitWindow(title, win, 15000), qPrintable(said()));
     QThread::msleep(500);
     QVERIFY2(proc.state() == QProcess::Running, qPrintable(said()));
+    for (const char fd : closed) {   // unshare and sh exec'd in turn: the process is PROGRAM
+        const QString link = QStringLiteral("/proc/%1/fd/%2").arg(proc.processId()).arg(QLatin1Char(fd));
+        QCOMPARE(QFile::symLinkTarget(link), QStringLiteral("/dev/null"));
+    }
 }
 
 void TestE2EHostset::addAndLoadNetworkDriver()

@@ -20,9 +20,11 @@
 #include <clocale>
 #include <fcntl.h>
 #include <functional>
+#include <poll.h>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -170,6 +172,61 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Hidden | QDir::System | QDir::AllEntries
                                                                       | QDir::NoDotAndDotDot).size(),
                  setup == QLatin1String("file") || setup == QLatin1String("at path") ? 0 : 1);
+    }
+
+    // A terminal is written in blocking mode: a whole megabyte goes through
+    // a link to one, however slowly the other end reads.
+    void terminalTakesTheWholeFile()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0)
+            QSKIP("no pseudo-terminals here");
+        const TFdCloser masterFd(master);
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QByteArray slave = ::ptsname(master);
+        // Held open all along, so that the master end sees no hang-up
+        // between writers; raw, so that the bytes pass unchanged.
+        const TFdCloser held(::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        QVERIFY(held.get() >= 0);
+        termios raw{};
+        QCOMPARE(::tcgetattr(held.get(), &raw), 0);
+        ::cfmakeraw(&raw);
+        QCOMPARE(::tcsetattr(held.get(), TCSANOW, &raw), 0);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("modules.conf"));
+        QVERIFY(QFile::link(QFile::decodeName(slave), path));
+
+        QList<QByteArray> lines;
+        QByteArray expected;
+        for (int i = 0; expected.size() < (1 << 20); ++i) {
+            lines << "e1000 debug=" + QByteArray::number(i).rightJustified(8, '0');
+            expected += lines.last() + '\n';
+        }
+        QByteArray got;
+        std::atomic<bool> saved{false};
+        std::thread reader([&] {
+            char buf[65536];
+            // A little at a time, so that the terminal's buffer fills up.
+            for (int idle = 0; got.size() < expected.size() && idle < 20;) {
+                pollfd p{master, POLLIN, 0};
+                if (::poll(&p, 1, 100) <= 0) {
+                    idle += saved.load() ? 1 : 0;
+                    continue;
+                }
+                const ssize_t n = ::read(master, buf, 4096);
+                if (n <= 0)
+                    break;
+                got.append(buf, n);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        const QString error = errorOf([&] { SaveLineBytes(path, lines); });
+        saved = true;
+        reader.join();
+        QCOMPARE(error, QString());
+        QCOMPARE(got.size(), expected.size());
+        QVERIFY(got == expected);
+        QCOMPARE(kindOf(path), QStringLiteral("link"));
     }
 
     // Reading never waits; what reports no size never takes more than the

@@ -4,9 +4,12 @@
 #include "hostdisks_fixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QScopeGuard>
 
+#include <cctype>
+#include <cstring>
 #include <iterator>
 
 #include <fcntl.h>
@@ -230,6 +233,49 @@ private Q_SLOTS:
         s.root.remove(QStringLiteral("/etc/velkora/md.conf"));
         s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
         QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/md.conf")) && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
+    }
+
+    // The member list's remove button takes the selected row, not the one
+    // the keyboard focus stands on; with nothing selected (the list tabbed
+    // into) it takes none.
+    void memberRemovalTakesTheSelectedRow_data()
+    {
+        QTest::addColumn<int>("selected");   // -1: none
+        QTest::addColumn<int>("focused");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("focus on the selected row") << 1 << 1 << QStringList{"/dev/sdb1", "/dev/sda2"};
+        QTest::newRow("focus on a later row") << 0 << 2 << QStringList{"/dev/sdc", "/dev/sda2"};
+        QTest::newRow("focus on an earlier row") << 2 << 0 << QStringList{"/dev/sdb1", "/dev/sdc"};
+        QTest::newRow("focus, nothing selected") << -1 << 1 << QStringList{"/dev/sdb1", "/dev/sdc", "/dev/sda2"};
+    }
+    void memberRemovalTakesTheSelectedRow()
+    {
+        QFETCH(int, selected);
+        QFETCH(int, focused);
+        QFETCH(QStringList, left);
+        TDiskOps s;
+        const auto w = s.open();
+        w->show();
+        QApplication::setActiveWindow(w.get());
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto *list = part<QListWidget>(*w, "lbDev");
+        for (const char *dev : {"/dev/sdb1", "/dev/sdc", "/dev/sda2"}) {
+            selectNode(*w, QString::fromLatin1(dev));
+            w->btnAddDevClick();
+        }
+        QCOMPARE(listTexts(list), (QStringList{"/dev/sdb1", "/dev/sdc", "/dev/sda2"}));
+        list->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        if (selected >= 0)
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(selected)).center());
+        list->setCurrentRow(focused, QItemSelectionModel::NoUpdate);
+        QCOMPARE(list->currentRow(), focused);
+        QCOMPARE(list->selectedItems().size(), selected >= 0 ? 1 : 0);
+        if (selected >= 0)
+            QVERIFY(list->item(selected)->isSelected());
+        part<QAbstractButton>(*w, "btnRmDev")->click();
+        QCOMPARE(listTexts(list), left);
     }
 
     void agSize_data()
@@ -484,6 +530,10 @@ private Q_SLOTS:
             << "/dev/sdb1" << "/data"
             << QByteArray("  /dev/sdb1   /x\n/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\nb    /data\n\n/dev/sdb1\n")
             << QByteArray("/DEV/SDB1 /y\na\t/data\n/dev/sdb10 /data1\n\n");
+        // A tab is no separator: one that begins a field is part of it.
+        QTest::newRow("tab before a field")
+            << "/dev/sdb1" << "/data" << QByteArray("\t/dev/sdb1 /x\nb \t/data\n\t/y /data\n")
+            << QByteArray("\t/dev/sdb1 /x\nb \t/data\n");
         const QByteArray large = '#' + QByteArray(5 << 20, 'x') + '\n';
         QTest::newRow("a file over 4 MiB") << "/dev/sdb1" << "/data" << large + "/dev/sdb1 /data xfs\n" + proc
                                            << large + proc;
@@ -500,6 +550,48 @@ private Q_SLOTS:
         s.dialogs.answer(mrOk, point);
         s.act(*w, dev, "btnMount");
         QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")), after);
+    }
+
+    // A character on its own, in a device name and in a mount point: one
+    // that is a letter, a digit or one of "/._+:-" goes to the shell as
+    // typed, any other makes the word quoted, and the command gets both
+    // words exactly (every byte is tried on ShellArg itself, in
+    // tst_shellwords). A blank cannot be part of a listed name: the blank
+    // and the tab are tried in the mount point alone.
+    void shellWordsCharByChar_data()
+    {
+        QTest::addColumn<char>("c");
+        for (const char c : {'+', ':', '/', ';', '\'', '{', '=', ' ', '\t', '\x1b'})
+            QTest::addRow("0x%02x", int(uchar(c))) << c;
+    }
+    void shellWordsCharByChar()
+    {
+        QFETCH(char, c);
+        const bool plain = std::isalnum(uchar(c)) || std::strchr("/._+:-", c);
+        const bool blank = c == ' ' || c == '\t';
+        TDiskOps s;
+        // A name the listing shows as a whole disk ("sd" and one character),
+        // and its one partition, which can be mounted.
+        const QString name = blank ? QStringLiteral("sdz") : c == '/' ? QStringLiteral("abcde/c0d0")
+                                                                     : QStringLiteral("sd") + QLatin1Char(c);
+        const QString dev = QStringLiteral("/dev/") + name + (name.back().isDigit() ? "p1" : "1");
+        const QString point = QStringLiteral("/mnt/a") + QLatin1Char(c) + QLatin1Char('b');
+        writeDisks(s, {{name, 64LL << 20, {{0x83, 2048, 8192}}}});
+        s.mtab({});
+        s.root.write(QStringLiteral("/etc/fstab"), {});
+        const auto w = s.open();
+        QVERIFY(findNode(part<QTreeWidget>(*w, "tvDev"), dev));
+        s.dialogs.answer(mrOk, point);
+        s.act(*w, dev, "btnMount");
+        const auto word = [](QString text, bool asTyped) {
+            if (asTyped)
+                return text;
+            return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+        };
+        QCOMPARE(s.commands(), QStringList{"mount -o " + QString::fromLatin1(kOpts) + ' '
+                                           + word(dev, plain || blank) + ' ' + word(point, plain) + " 2>&1"});
+        QCOMPARE(QString::fromLocal8Bit(s.file(QStringLiteral("mount.calls"))),
+                 "4|-o|" + kOpts + '|' + dev + '|' + point + '|');
     }
 
     // Device names come from the kernel's listing and reach the shell only

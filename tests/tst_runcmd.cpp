@@ -42,6 +42,11 @@ private Q_SLOTS:
         QTest::newRow("UTF-8 cut by a piece")
             << "printf '%01023d\\n' 0 | tr 0 a | sed 's/$/é/'"
             << QStringList{QString(1023, QLatin1Char('a')), QString(QChar(0xe9)), "", kRule, "  RESULT: 0"};
+        // A zero byte ends what a piece shows, not the line: the next piece
+        // of a long line shows again.
+        QTest::newRow("zero bytes")
+            << "printf 'ab\\0cd\\n\\0x\\nef\\0'; printf '%01500d\\n' 0 | tr 0 a"
+            << QStringList{"ab", "", "ef", QString(1500 - 1021, QLatin1Char('a')), "", kRule, "  RESULT: 0"};
     }
     void output()
     {

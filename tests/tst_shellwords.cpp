@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -98,6 +99,38 @@ private Q_SLOTS:
         QCOMPARE(shellWords(line), bracketed(words));
         QCOMPARE(shellWords(plain), bracketed(words));
         QCOMPARE(SplitShellWords(plain), words);
+    }
+
+    // Every byte on its own, in a device-like and a path-like word: a
+    // letter, a digit or one of "/._+:-" (and, for an argument, "=" and ",")
+    // leaves the word as typed; any other byte makes it quoted. Either way
+    // the real shell gives back each word exactly.
+    void shellArgQuotesAllButPlain_data()
+    {
+        QTest::addColumn<bool>("argument");   // ShellArg(bytes, "=,") rather than ShellArg(text)
+        QTest::newRow("device names and paths") << false;
+        QTest::newRow("module arguments") << true;
+    }
+    void shellArgQuotesAllButPlain()
+    {
+        QFETCH(bool, argument);
+        const QByteArray plainSet = argument ? "/._+:-=," : "/._+:-";
+        QByteArray line;
+        QList<QByteArray> words;
+        for (int b = 1; b < 0x100; ++b) {
+            const char c = char(b);
+            const bool plain = (b < 0x80 && std::isalnum(b)) || plainSet.contains(c);
+            // A byte above 0x7f stands alone only in a word of bytes; as text
+            // it is the letter of that number.
+            for (const QByteArray &word : {"/dev/sd" + QByteArray(1, c) + '1', "/mnt/a" + QByteArray(1, c) + 'b'}) {
+                const QString text = QString::fromLatin1(word);
+                const QString arg = argument ? ShellArg(word, "=,") : ShellArg(text);
+                QVERIFY2((arg == text) == plain, qPrintable(QStringLiteral("byte 0x%1: %2").arg(b, 2, 16).arg(arg)));
+                line += ' ' + arg.toUtf8();
+                words << (argument ? word : text.toUtf8());
+            }
+        }
+        QCOMPARE(shellWords(line), bracketed(words));
     }
 
     // The command window's pieces are fgets(3)'s with a 1025-byte buffer,
