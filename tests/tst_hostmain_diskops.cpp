@@ -8,8 +8,6 @@
 #include <QDir>
 #include <QScopeGuard>
 
-#include <cctype>
-#include <cstring>
 #include <iterator>
 
 #include <fcntl.h>
@@ -550,48 +548,6 @@ private Q_SLOTS:
         s.dialogs.answer(mrOk, point);
         s.act(*w, dev, "btnMount");
         QCOMPARE(s.root.read(QStringLiteral("/etc/fstab")), after);
-    }
-
-    // A character on its own, in a device name and in a mount point: one
-    // that is a letter, a digit or one of "/._+:-" goes to the shell as
-    // typed, any other makes the word quoted, and the command gets both
-    // words exactly (every byte is tried on ShellArg itself, in
-    // tst_shellwords). A blank cannot be part of a listed name: the blank
-    // and the tab are tried in the mount point alone.
-    void shellWordsCharByChar_data()
-    {
-        QTest::addColumn<char>("c");
-        for (const char c : {'+', ':', '/', ';', '\'', '{', '=', ' ', '\t', '\x1b'})
-            QTest::addRow("0x%02x", int(uchar(c))) << c;
-    }
-    void shellWordsCharByChar()
-    {
-        QFETCH(char, c);
-        const bool plain = std::isalnum(uchar(c)) || std::strchr("/._+:-", c);
-        const bool blank = c == ' ' || c == '\t';
-        TDiskOps s;
-        // A name the listing shows as a whole disk ("sd" and one character),
-        // and its one partition, which can be mounted.
-        const QString name = blank ? QStringLiteral("sdz") : c == '/' ? QStringLiteral("abcde/c0d0")
-                                                                     : QStringLiteral("sd") + QLatin1Char(c);
-        const QString dev = QStringLiteral("/dev/") + name + (name.back().isDigit() ? "p1" : "1");
-        const QString point = QStringLiteral("/mnt/a") + QLatin1Char(c) + QLatin1Char('b');
-        writeDisks(s, {{name, 64LL << 20, {{0x83, 2048, 8192}}}});
-        s.mtab({});
-        s.root.write(QStringLiteral("/etc/fstab"), {});
-        const auto w = s.open();
-        QVERIFY(findNode(part<QTreeWidget>(*w, "tvDev"), dev));
-        s.dialogs.answer(mrOk, point);
-        s.act(*w, dev, "btnMount");
-        const auto word = [](QString text, bool asTyped) {
-            if (asTyped)
-                return text;
-            return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
-        };
-        QCOMPARE(s.commands(), QStringList{"mount -o " + QString::fromLatin1(kOpts) + ' '
-                                           + word(dev, plain || blank) + ' ' + word(point, plain) + " 2>&1"});
-        QCOMPARE(QString::fromLocal8Bit(s.file(QStringLiteral("mount.calls"))),
-                 "4|-o|" + kOpts + '|' + dev + '|' + point + '|');
     }
 
     // Device names come from the kernel's listing and reach the shell only
