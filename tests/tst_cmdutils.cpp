@@ -272,6 +272,26 @@ private Q_SLOTS:
         QCOMPARE(ShellStatusText(got), text);
         QCOMPARE(ShellStatusText(-1), QStringLiteral("could not be started"));
     }
+    // A shell reaped by someone else (SIGCHLD ignored) has no status to give:
+    // -1, as system(3) answers, never a made-up success.
+    void runShellStatusOfReapedShell_data()
+    {
+        QTest::addColumn<bool>("hook");
+        QTest::newRow("blocking wait") << false;
+        QTest::newRow("polled wait") << true;
+    }
+    void runShellStatusOfReapedShell()
+    {
+        QFETCH(bool, hook);
+        if (hook)
+            SetShellIdleHook([] {});
+        struct sigaction ign {}, old {};
+        ign.sa_handler = SIG_IGN;
+        sigaction(SIGCHLD, &ign, &old);
+        const int got = RunShell(QStringLiteral("exit 0"));
+        sigaction(SIGCHLD, &old, nullptr);
+        QCOMPARE(got, -1);
+    }
     // The programs ignore SIGPIPE for their own writes; the shell of every
     // command starts with the default one all the same (or a pipeline would
     // never end when its reader does), and with the default SIGINT and
