@@ -5,7 +5,9 @@
 // service page's start button must run the service's control program; a
 // click held while a password terminal runs must be applied when it closes;
 // the traffic monitor, opened through the speed dialog, must draw the traffic
-// sent over the virtual link.
+// sent over the virtual link. On a server with a dead disk, the console must
+// still open with every page, and its bonding page must write back exactly
+// the members it found and report a cancel that cannot delete the file.
 #include "testutil.h"
 #include "testutil_x11.h"
 
