@@ -472,9 +472,10 @@ void TfmConMain::btnSetBoundClick()
             // Left in place, the file brings bonding back at the next boot:
             // only a file that is already gone counts as deleted.
             const QString path = SysPath(kBondConf);
-            if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
+            const int err = ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+            if (err != 0 && err != ENOENT)
                 throw EInOutError(QStringLiteral("Cannot delete file %1. %2")
-                                      .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+                                      .arg(path, QString::fromLocal8Bit(std::strerror(err))));
             ui->btnSetBound->setEnabled(false);
         }
         return;

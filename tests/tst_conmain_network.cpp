@@ -154,8 +154,8 @@ private Q_SLOTS:
         if (unreadable)
             s.root.mkdir(kBondConf);
         const auto w = s.open();
-        QCOMPARE(s.dialogs.texts(),
-                 unreadable ? QStringList{QStringLiteral("Cannot open file ") + s.root.path(kBondConf)} : QStringList());
+        const QStringList shown{QStringLiteral("Cannot open file ") + s.root.path(kBondConf)};
+        QCOMPARE(s.dialogs.texts(), unreadable ? shown : QStringList());
         QVERIFY(!part<QCheckBox>(*w, "chkEnableBound")->isChecked());
         QVERIFY(part(*w, "chkEnableBound")->isEnabled());
         for (const char *name : kBondControls)

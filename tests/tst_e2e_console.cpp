@@ -399,8 +399,9 @@ void TestE2EConsole::oneFaultLeavesTheRestWorking()
 
     // The disk's open error, before the window.
     TXSession::TWindow box, win;
-    QVERIFY2(waitFor([&] { return x.findWindow(QStringLiteral("vkpanel"), box) || console.state() != QProcess::Running; },
-                     30000),
+    QVERIFY2(waitFor([&] {
+                 return x.findWindow(QStringLiteral("vkpanel"), box) || console.state() != QProcess::Running;
+             }, 30000),
              qPrintable("no error box at start; vkpanel said:\n" + said()));
     if (console.state() != QProcess::Running && console.exitCode() == 97)
         QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
