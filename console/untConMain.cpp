@@ -30,6 +30,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <unistd.h>
 
 TfmConMain *fmConMain = nullptr;
 
@@ -251,31 +255,34 @@ void TfmConMain::FillDebugNote()
 
 void TfmConMain::FormCreate()
 {
+    // Each step stands on its own: one that fails shows its error, and the
+    // steps after it still run. A console opened because something on the
+    // server is wrong must not lose its pages to that very fault.
+    const auto step = [this](const std::function<void()> &Body) { RunGuarded(this, Body); };
+
     FNICs = std::make_unique<TNICs>();
-    SystemInfo->Refresh();
+    step([] { SystemInfo->Refresh(); });
 
-    ui->listboxFunc->setFrameStyle(QFrame::Box | QFrame::Plain);
-    ui->listboxFunc->setLineWidth(1);
-    ui->listboxFunc->clear();
-    for (int i = 0; i < ui->PageControl1->count(); ++i) {
-        QWidget *page = ui->PageControl1->widget(i);
-        const QVariant tabVisible = page->property("tabVisible");   // unset: visible
-        if (IsPageEnabled(page->objectName()) && (!tabVisible.isValid() || tabVisible.toBool())) {
-            auto *entry = new QListWidgetItem(page->windowTitle(), ui->listboxFunc);
-            SetItemObject(entry, page);
+    step([this] {
+        ui->listboxFunc->setFrameStyle(QFrame::Box | QFrame::Plain);
+        ui->listboxFunc->setLineWidth(1);
+        ui->listboxFunc->clear();
+        for (int i = 0; i < ui->PageControl1->count(); ++i) {
+            QWidget *page = ui->PageControl1->widget(i);
+            const QVariant tabVisible = page->property("tabVisible");   // unset: visible
+            if (IsPageEnabled(page->objectName()) && (!tabVisible.isValid() || tabVisible.toBool())) {
+                auto *entry = new QListWidgetItem(page->windowTitle(), ui->listboxFunc);
+                SetItemObject(entry, page);
+            }
         }
-    }
-    ui->listboxFunc->setCurrentRow(0);
+        ui->listboxFunc->setCurrentRow(0);
+    });
 
-    RefreshNicList();
-    LoadPciTree();
-    LoadModuleList();
-    LoadDiskList();
-    RefreshFyrMeState();
-    RefreshFyrXpState();
-    RefreshFyq5State();
-    RefreshKelvaskState();
-    RestoreBonding();
+    for (TRefreshProc filler : {&TfmConMain::RefreshNicList, &TfmConMain::LoadPciTree, &TfmConMain::LoadModuleList,
+                                &TfmConMain::LoadDiskList, &TfmConMain::RefreshFyrMeState,
+                                &TfmConMain::RefreshFyrXpState, &TfmConMain::RefreshFyq5State,
+                                &TfmConMain::RefreshKelvaskState, &TfmConMain::RestoreBonding})
+        step([this, filler] { (this->*filler)(); });
 }
 
 bool TfmConMain::IsPageEnabled(const QString &PageName) const
@@ -413,17 +420,26 @@ void TfmConMain::btnNicDetailClick()
 void TfmConMain::RestoreBonding()
 {
     TBondInfo bond;
-    const bool on = ReadBondConfig(bond);
+    bool on = false;
+    // A file that exists but cannot be read leaves the page as no file
+    // would, and its error is shown once the page is in that state.
+    std::exception_ptr unread;
+    try {
+        on = ReadBondConfig(bond);
+    } catch (...) {
+        unread = std::current_exception();
+    }
     ui->chkEnableBound->setChecked(on);
     if (on) {
         ui->edBondIP->setText(bond.IP);
         ui->edBondMask->setText(bond.Mask);
         ui->edBondGateway->setText(bond.Gateway);
-        // A name anywhere inside the member text ticks the entry (eth1
-        // within "eth10 eth11" too).
+        // Members by whole name: eth1 is no member of "eth10 eth11".
+        const QStringList members = bond.Slaves.split(QRegularExpression(QStringLiteral("[ \\t]+")),
+                                                      Qt::SkipEmptyParts);
         for (int i = 0; i < ui->clbNIC->count(); ++i) {
             QListWidgetItem *member = ui->clbNIC->item(i);
-            if (!member->text().isEmpty() && bond.Slaves.contains(member->text()))
+            if (members.contains(member->text()))
                 member->setCheckState(Qt::Checked);
         }
     } else {
@@ -433,6 +449,8 @@ void TfmConMain::RestoreBonding()
     }
     chkEnableBoundClick();
     ui->btnSetBound->setEnabled(false);
+    if (unread)
+        std::rethrow_exception(unread);
 }
 
 void TfmConMain::chkEnableBoundClick()
@@ -451,7 +469,13 @@ void TfmConMain::btnSetBoundClick()
     if (!ui->chkEnableBound->isChecked()) {
         if (MessageDlg(QStringLiteral("Confirm to Cancel Bounding?"), TMsgDlgType::Warning, mbYes | mbNo, this)
             == mrYes) {
-            QFile::remove(SysPath(kBondConf));
+            // Left in place, the file brings bonding back at the next boot:
+            // only a file that is already gone counts as deleted.
+            const QString path = SysPath(kBondConf);
+            const int err = ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+            if (err != 0 && err != ENOENT)
+                throw EInOutError(QStringLiteral("Cannot delete file %1. %2")
+                                      .arg(path, QString::fromLocal8Bit(std::strerror(err))));
             ui->btnSetBound->setEnabled(false);
         }
         return;
@@ -475,7 +499,13 @@ void TfmConMain::btnSetBoundClick()
     bond.Mask = ui->edBondMask->text();
     bond.Gateway = ui->edBondGateway->text();
     WriteBondConfig(bond);
-    RunShell(SysPath(kBondScript) + QStringLiteral(" start"));
+    const QString script = SysPath(kBondScript) + QStringLiteral(" start");
+    const int status = RunShell(script);
+    // A script that failed leaves Apply enabled for another try; the file
+    // stays written, and the message says so.
+    if (status != 0)
+        throw Exception(QStringLiteral("Bonding script %1 failed (%2); file %3 has been written.")
+                            .arg(script, ShellStatusText(status), SysPath(kBondConf)));
     ui->btnSetBound->setEnabled(false);
 }
 

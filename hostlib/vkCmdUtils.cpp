@@ -96,19 +96,23 @@ pid_t SpawnShell(const QByteArray &line, const TSystemSignals &sig)
 }
 
 // Waits for the shell; with an idle hook the wait is a poll so that the
-// hook can run between looks.
-void WaitShell(pid_t pid)
+// hook can run between looks. The shell's wait status, or -1 when it could
+// not be collected.
+int WaitShell(pid_t pid)
 {
     int status = 0;
     if (!g_idleHook) {
-        while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+        pid_t r;
+        while ((r = waitpid(pid, &status, 0)) == -1 && errno == EINTR) {
         }
-        return;
+        return r == pid ? status : -1;
     }
     for (;;) {
         const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r == -1 && errno != EINTR))
-            return;
+        if (r == pid)
+            return status;
+        if (r == -1 && errno != EINTR)
+            return -1;
         // Copied: the hook may replace itself while it runs.
         const std::function<void()> hook = g_idleHook;
         if (hook)
@@ -172,20 +176,33 @@ pid_t SpawnShellReader(const QByteArray &Line, int &ReadFd)
     return pid;
 }
 
-void RunShell(const QString &Command)
+int RunShell(const QString &Command)
 {
     const QByteArray line = Command.toLocal8Bit();
+    int status = -1;
     ++g_waitDepth;
     {
         TSystemSignals sig;
         const pid_t pid = SpawnShell(line, sig);
         if (pid > 0)
-            WaitShell(pid);
+            status = WaitShell(pid);
     }
     --g_waitDepth;
     const std::function<void()> done = g_doneHook;
     if (done)
         done();
+    return status;
+}
+
+QString ShellStatusText(int Status)
+{
+    if (Status == -1)
+        return QStringLiteral("could not be started");
+    if (WIFEXITED(Status))
+        return QStringLiteral("exit status %1").arg(WEXITSTATUS(Status));
+    if (WIFSIGNALED(Status))
+        return QStringLiteral("ended by signal %1").arg(WTERMSIG(Status));
+    return QStringLiteral("wait status %1").arg(Status);
 }
 
 namespace {

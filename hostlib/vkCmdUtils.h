@@ -14,10 +14,15 @@ void CutToken(QString &S, QChar C, QString &Token);
 // The same cut on a view: returns the field and moves S past it, copying nothing.
 QStringView CutToken(QStringView &S, QChar C);
 
-// Runs the line through /bin/sh as system(3) does and waits for the shell;
-// the status is discarded. While it waits, the idle hook (if any) is called
-// every few milliseconds so a window can keep repainting.
-void RunShell(const QString &Command);
+// Runs the line through /bin/sh as system(3) does and waits for the shell.
+// While it waits, the idle hook (if any) is called every few milliseconds so
+// a window can keep repainting. Returns the shell's wait status as system(3)
+// does (an exit code times 256), -1 when the shell could not be started;
+// most callers have no use for it.
+int RunShell(const QString &Command);
+// A wait status of RunShell in words: "exit status 3", "ended by signal 9",
+// "could not be started".
+QString ShellStatusText(int Status);
 // Appends the command's standard output, one entry per line (pieces of at
 // most 1024 characters), trailing characters <= ' ' removed.
 void ReadCmdOutput(const QString &Command, QStringList &Lines);

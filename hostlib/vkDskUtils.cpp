@@ -5,6 +5,8 @@
 #include "vkPaths.h"
 #include "vkVariant.h"
 
+#include <QStringList>
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -339,6 +341,18 @@ void TDiskItems::Refresh()
 {
     Clear();
     ScanKernelDisks();
-    for (int i = 0; i < Count(); ++i)
-        ReadPartitionTable(GetItem(i));
+    // A disk that cannot be opened (it dropped off its bus, a path of a
+    // multipath disk died) must not cost the others their partitions: it
+    // keeps its listed size and no partitions, the rest are read, and its
+    // open error is raised once the last disk has been read.
+    QStringList failures;
+    for (int i = 0; i < Count(); ++i) {
+        try {
+            ReadPartitionTable(GetItem(i));
+        } catch (const Exception &e) {
+            failures << e.Message();
+        }
+    }
+    if (!failures.isEmpty())
+        throw Exception(failures.join(QLatin1Char('\n')));
 }

@@ -130,9 +130,11 @@ private:
 // Clear, Refresh or destruction.
 class TDiskItems : public TOwnedCollection<TDiskItem, TDiskItems> {
 public:
-    // Rebuilds from /proc/partitions and each disk's partition table. In the
-    // console a disk that cannot be opened raises and ends the refresh (the
-    // disks before it are complete); the tool lists it with Size -1.
+    // Rebuilds from /proc/partitions and each disk's partition table. A disk
+    // that cannot be opened keeps no partitions; in the console it keeps its
+    // listed size, every other disk is still read, and then one exception
+    // carries the open error of each such disk, one line apiece. The tool
+    // raises nothing and lists such a disk with Size -1.
     void Refresh();
     // The first half of Refresh: appends one disk per whole disk of at least
     // 32 MiB listed in /proc/partitions, its Size the listed blocks x 1024.

@@ -1,5 +1,7 @@
 #include "vkSystem.h"
 
+#include <exception>
+
 TSystem *SystemInfo = nullptr;
 
 TSystem::TSystem()
@@ -16,9 +18,24 @@ TSystem::~TSystem()
 
 void TSystem::Refresh()
 {
-    // An exception from the disks leaves the interfaces as they were.
-    FDisks->Refresh();
-    FNICs->Refresh();
+    // A fault in the disks says nothing about the interfaces: they are read
+    // all the same, and the disks' error goes on to the caller afterwards
+    // (before any error of the interfaces, which it outranks).
+    std::exception_ptr diskError;
+    try {
+        FDisks->Refresh();
+    } catch (...) {
+        diskError = std::current_exception();
+    }
+    if (!diskError) {
+        FNICs->Refresh();
+        return;
+    }
+    try {
+        FNICs->Refresh();
+    } catch (...) {
+    }
+    std::rethrow_exception(diskError);
 }
 
 TLibraryScope::TLibraryScope()

@@ -11,8 +11,8 @@ public:
 
     TDiskItems *Disks() const { return FDisks.get(); }
     TNICs *NICs() const { return FNICs.get(); }
-    // Disks, then interfaces; an error of the disk refresh leaves the
-    // interfaces as they were.
+    // Disks, then interfaces. An error of the disk refresh is raised after
+    // the interfaces have been read too.
     void Refresh();
 
 private:

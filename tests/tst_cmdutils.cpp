@@ -242,6 +242,56 @@ private Q_SLOTS:
         QCOMPARE(done, 1);
         QVERIFY(!ShellWaitActive());
     }
+    // The status as system(3) gives it, whether the wait polls for a hook
+    // or blocks, and its words for a message.
+    void runShellStatus_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("hook");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        for (const bool hook : {false, true}) {
+            const char *how = hook ? " (hook)" : "";
+            QTest::addRow("success%s", how) << "true" << hook << 0 << "exit status 0";
+            QTest::addRow("exit 3%s", how) << "exit 3" << hook << 3 * 256 << "exit status 3";
+            QTest::addRow("no such program%s", how) << "/nonexistent/vkt-prog" << hook << 127 * 256
+                                                    << "exit status 127";
+            QTest::addRow("killed%s", how) << "kill -9 $$" << hook << int(SIGKILL) << "ended by signal 9";
+        }
+    }
+    void runShellStatus()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, hook);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        if (hook)
+            SetShellIdleHook([] {});
+        const int got = RunShell(line + QStringLiteral(" 2>/dev/null"));
+        QCOMPARE(got, status);
+        QCOMPARE(ShellStatusText(got), text);
+        QCOMPARE(ShellStatusText(-1), QStringLiteral("could not be started"));
+    }
+    // A shell reaped by someone else (SIGCHLD ignored) has no status to give:
+    // -1, as system(3) answers, never a made-up success.
+    void runShellStatusOfReapedShell_data()
+    {
+        QTest::addColumn<bool>("hook");
+        QTest::newRow("blocking wait") << false;
+        QTest::newRow("polled wait") << true;
+    }
+    void runShellStatusOfReapedShell()
+    {
+        QFETCH(bool, hook);
+        if (hook)
+            SetShellIdleHook([] {});
+        struct sigaction ign {}, old {};
+        ign.sa_handler = SIG_IGN;
+        sigaction(SIGCHLD, &ign, &old);
+        const int got = RunShell(QStringLiteral("exit 0"));
+        sigaction(SIGCHLD, &old, nullptr);
+        QCOMPARE(got, -1);
+    }
     // The programs ignore SIGPIPE for their own writes; the shell of every
     // command starts with the default one all the same (or a pipeline would
     // never end when its reader does), and with the default SIGINT and

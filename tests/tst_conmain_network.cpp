@@ -139,10 +139,23 @@ private Q_SLOTS:
         QVERIFY(s.tools.calls(QStringLiteral("ethtool")).isEmpty());
     }
 
+    // No file, or one that cannot be read: the box clear, its controls and
+    // Apply disabled; the unreadable file's error shown.
+    void restoreWithoutFile_data()
+    {
+        QTest::addColumn<bool>("unreadable");
+        QTest::newRow("no file") << false;
+        QTest::newRow("file cannot be read") << true;
+    }
     void restoreWithoutFile()
     {
+        QFETCH(bool, unreadable);
         ConsoleScratch s;
+        if (unreadable)
+            s.root.mkdir(kBondConf);
         const auto w = s.open();
+        const QStringList shown{QStringLiteral("Cannot open file ") + s.root.path(kBondConf)};
+        QCOMPARE(s.dialogs.texts(), unreadable ? shown : QStringList());
         QVERIFY(!part<QCheckBox>(*w, "chkEnableBound")->isChecked());
         QVERIFY(part(*w, "chkEnableBound")->isEnabled());
         for (const char *name : kBondControls)
@@ -151,21 +164,45 @@ private Q_SLOTS:
         QCOMPARE(part<QLineEdit>(*w, "edBondIP")->text(), QString());
     }
 
-    void restoreTicksBySubstring()
+    // Members are ticked by whole name; switching the box off and on and
+    // applying writes back exactly the ticked names.
+    void restoreTicksWholeNames_data()
     {
+        QTest::addColumn<QByteArray>("slaves");
+        QTest::addColumn<QStringList>("ticked");
+        QTest::newRow("eth1 is no member of eth10 eth11") << QByteArray("vkt10 vkt11")
+                                                           << QStringList{"vkt10", "vkt11"};
+        QTest::newRow("a prefix of the others") << QByteArray("vkt1") << QStringList{"vkt1"};
+        QTest::newRow("blanks and tabs between") << QByteArray("vkt2\t  vkt1") << QStringList{"vkt1", "vkt2"};
+        QTest::newRow("part of a name") << QByteArray("vkt") << QStringList();
+    }
+    void restoreTicksWholeNames()
+    {
+        QFETCH(QByteArray, slaves);
+        QFETCH(QStringList, ticked);
         ConsoleScratch s;
         s.netDev({QStringLiteral("vkt1"), QStringLiteral("vkt10"), QStringLiteral("vkt11"), QStringLiteral("vkt2")});
-        s.root.write(kBondConf, "DEVICE=\"bond0\"\nSLAVES=\"vkt10 vkt11\"\nIP=\"10.1.1.5\"\n"
+        s.tools.addRecorderAt(s.root.path("/usr/sbin/bond"), QStringLiteral("bond"));
+        s.root.write(kBondConf, "DEVICE=\"bond0\"\nSLAVES=\"" + slaves + "\"\nIP=\"10.1.1.5\"\n"
                                 "MASK=\"255.0.0.0\"\nGATEWAY=\"10.0.0.1\"\n");
         const auto w = s.open();
         QVERIFY(part<QCheckBox>(*w, "chkEnableBound")->isChecked());
-        QCOMPARE(checkedNames(part<QListWidget>(*w, "clbNIC")), (QStringList{"vkt1", "vkt10", "vkt11"}));
+        QCOMPARE(checkedNames(part<QListWidget>(*w, "clbNIC")), ticked);
         QCOMPARE(part<QLineEdit>(*w, "edBondIP")->text(), QStringLiteral("10.1.1.5"));
         QCOMPARE(part<QLineEdit>(*w, "edBondMask")->text(), QStringLiteral("255.0.0.0"));
         QCOMPARE(part<QLineEdit>(*w, "edBondGateway")->text(), QStringLiteral("10.0.0.1"));
         for (const char *name : kBondControls)
             QVERIFY2(part(*w, name)->isEnabled(), name);
         QVERIFY(!part(*w, "btnSetBound")->isEnabled());
+
+        if (ticked.isEmpty())
+            return;
+        part<QCheckBox>(*w, "chkEnableBound")->click();
+        part<QCheckBox>(*w, "chkEnableBound")->click();
+        part<QPushButton>(*w, "btnSetBound")->click();
+        QCOMPARE(s.dialogs.texts(), QStringList());
+        QCOMPARE(s.root.read(kBondConf), "DEVICE=\"bond0\"\nSLAVES=\"" + ticked.join(' ').toUtf8()
+                                             + "\"\nIP=\"10.1.1.5\"\nMASK=\"255.0.0.0\"\nGATEWAY=\"10.0.0.1\"\n");
     }
 
     void applyWritesFileThenRunsScript()
@@ -237,13 +274,61 @@ private Q_SLOTS:
         QVERIFY(part(*w, "btnSetBound")->isEnabled());
     }
 
+    // The script that cannot be run or fails is reported with its status
+    // once it has ended; the file is written, and Apply stays enabled.
+    void applyScriptFails_data()
+    {
+        QTest::addColumn<QByteArray>("script");   // empty: no script there
+        QTest::addColumn<QString>("status");
+        QTest::newRow("exits 3") << QByteArray("exit 3\n") << "exit status 3";
+        QTest::newRow("missing") << QByteArray() << "exit status 127";
+    }
+    void applyScriptFails()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, status);
+        ConsoleScratch s;
+        s.netDev({QStringLiteral("vkt0")});
+        if (!script.isEmpty())
+            s.tools.addRecorderAt(s.root.path("/usr/sbin/bond"), QStringLiteral("bond"), script);
+        const auto w = s.open();
+        part<QCheckBox>(*w, "chkEnableBound")->click();
+        part<QLineEdit>(*w, "edBondIP")->setText(QStringLiteral("10.0.0.5"));
+        part<QLineEdit>(*w, "edBondMask")->setText(QStringLiteral("255.0.0.0"));
+        findEntry(part<QListWidget>(*w, "clbNIC"), QStringLiteral("vkt0"))->setCheckState(Qt::Checked);
+        part<QPushButton>(*w, "btnSetBound")->click();
+        QCOMPARE(s.dialogs.texts(),
+                 QStringList{QStringLiteral("Bonding script %1 start failed (%2); file %3 has been written.")
+                                 .arg(s.root.path("/usr/sbin/bond"), status, s.root.path(kBondConf))});
+        QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
+        QVERIFY(s.root.read(kBondConf).contains("SLAVES=\"vkt0\""));
+        QVERIFY(part(*w, "btnSetBound")->isEnabled());
+    }
+
+    void cancelAsksAndDeletes_data()
+    {
+        QTest::addColumn<QString>("state");   // of bond.conf at start
+        QTest::addColumn<QString>("error");   // after Yes
+        QTest::newRow("a file") << "file" << QString();
+        QTest::newRow("already gone") << "none" << QString();
+        QTest::newRow("a directory") << "dir" << "Cannot delete file %1. Is a directory";
+    }
     void cancelAsksAndDeletes()
     {
+        QFETCH(QString, state);
+        QFETCH(QString, error);
         ConsoleScratch s;
         s.tools.addRecorderAt(s.root.path("/usr/sbin/bond"), QStringLiteral("bond"));
-        s.root.write(kBondConf, "DEVICE=\"bond0\"\n");
+        if (state == "file")
+            s.root.write(kBondConf, "DEVICE=\"bond0\"\n");
+        else if (state == "dir")
+            s.root.mkdir(kBondConf);
         const auto w = s.open();
-        part<QCheckBox>(*w, "chkEnableBound")->click();   // off
+        s.dialogs.clear();
+        auto *box = part<QCheckBox>(*w, "chkEnableBound");
+        if (!box->isChecked())
+            box->click();
+        box->click();   // off
         QVERIFY(!part(*w, "edBondIP")->isEnabled());
 
         s.dialogs.answer(mrNo);
@@ -251,12 +336,17 @@ private Q_SLOTS:
         QCOMPARE(s.dialogs.texts(), QStringList{QStringLiteral("Confirm to Cancel Bounding?")});
         QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Warning);
         QCOMPARE(s.dialogs.requests().first().Buttons, unsigned(mbYes | mbNo));
-        QVERIFY(s.root.exists(kBondConf));
+        QCOMPARE(s.root.exists(kBondConf), state != "none");
         QVERIFY(part(*w, "btnSetBound")->isEnabled());
 
+        s.dialogs.clear();
         part<QPushButton>(*w, "btnSetBound")->click();   // Yes
-        QVERIFY(!s.root.exists(kBondConf));
-        QVERIFY(!part(*w, "btnSetBound")->isEnabled());
+        QStringList shown{QStringLiteral("Confirm to Cancel Bounding?")};
+        if (!error.isEmpty())
+            shown << error.arg(s.root.path(kBondConf));
+        QCOMPARE(s.dialogs.texts(), shown);
+        QCOMPARE(s.root.exists(kBondConf), !error.isEmpty());
+        QCOMPARE(part(*w, "btnSetBound")->isEnabled(), !error.isEmpty());
         QVERIFY(s.tools.calls(QStringLiteral("bond")).isEmpty());
     }
 };

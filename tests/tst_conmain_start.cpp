@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <QCheckBox>
 #include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -168,30 +169,62 @@ private Q_SLOTS:
         QCOMPARE(noteLines(*w), (QStringList{QString(), "L1", "L2", "L3", "L4", "L5"}));
     }
 
-    void creationFailureShowsErrorAndWindowStillOpens()
+    // A step of the creation that fails shows its error and costs only its
+    // own page: the navigation list, the other pages and the bonding
+    // restore at the very end are all filled.
+    void creationFailureCostsOnlyItsStep_data()
     {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("disks");
+        QTest::newRow("disk cannot be opened")
+            << "disk" << "error 2 open file \"%1\"" << QStringList{"/dev/sdp 400 MB", "/dev/sdq 64 MB"};
+        QTest::newRow("module list unreadable") << "modules" << "I/O error 21" << QStringList{"/dev/sdq 64 MB"};
+    }
+    void creationFailureCostsOnlyItsStep()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QFETCH(QStringList, disks);
         ConsoleScratch s;
-        // The kernel lists a disk whose device cannot be opened.
+        // sdp is listed first; only its node may be missing.
+        s.root.mkdir(QStringLiteral("/dev"));
+        const QString sdq = s.root.path(QStringLiteral("/dev/sdq"));
+        runTool(QStringLiteral("truncate -s 64M '%1' && printf 'label: dos\\n,8192,83\\n' | sfdisk -q '%1'").arg(sdq));
         s.root.write(QStringLiteral("/proc/partitions"),
-                     "major minor  #blocks  name\n\n   8        0     65536 sdq\n");
+                     QByteArray("major minor  #blocks  name\n\n") + (fault == "disk" ? "   8  240  409600 sdp\n" : "")
+                         + "   8  16  65536 sdq\n");
+        if (fault == "modules")
+            s.root.mkdir(QStringLiteral("/proc/modules"));
         s.netDev({QStringLiteral("vkt0")});
+        s.tools.addRecorder(QStringLiteral("lspci"), "00:00.0 Host bridge: Maker Bridge\n");
+        s.root.write(QStringLiteral("/etc/velkora/bond.conf"), "SLAVES=\"vkt0\"\n");
         const auto w = s.open();
-        QCOMPARE(s.dialogs.requests().size(), 1);
-        const TDialogRequest &error = s.dialogs.requests().first();
-        QCOMPARE(error.Type, TMsgDlgType::Error);
-        QCOMPARE(error.Text, QStringLiteral("error 2 open file \"%1\"").arg(s.root.path("/dev/sdq")));
-        // What the earlier steps filled is there; the rest is empty.
+
+        if (message.contains(QLatin1String("%1")))
+            message = message.arg(s.root.path(QStringLiteral("/dev/sdp")));
+        QCOMPARE(s.dialogs.texts(), QStringList{message});
+        QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
         QCOMPARE(noteLines(*w).size(), 6);
-        QCOMPARE(part<QListWidget>(*w, "listboxFunc")->count(), 0);
-        QCOMPARE(part<QListWidget>(*w, "lbNicList")->count(), 0);
-        QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItemCount(), 0);
+        QCOMPARE(listTexts(part<QListWidget>(*w, "listboxFunc")), kCaptions);
+        QCOMPARE(part<QLabel>(*w, "lblTitle")->text(), kCaptions.first());
+        QVERIFY(findEntry(part<QListWidget>(*w, "lbNicList"), QStringLiteral("vkt0")));
+        QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItem(0)->childCount(), 1);
+        // The disk page: every listed disk, the readable one with its partition.
+        auto *diskList = part<QListWidget>(*w, "lbDiskList");
+        QCOMPARE(listTexts(diskList), disks);
+        diskList->setCurrentRow(disks.size() - 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(part<QTreeWidget>(*w, "lvPartitions")->topLevelItemCount(), 1);
+        QVERIFY(!part<QLabel>(*w, "lbFyrState")->text().isEmpty());
+        QVERIFY(part<QCheckBox>(*w, "chkEnableBound")->isChecked());
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     }
 
-    // The device listing starts while the window is built. When creation
-    // fails before the device page, the listing is not shown and its
-    // command is not left behind: no process of it stays unreaped.
+    // The device listing starts while the window is built; a step that
+    // fails before the device page does not keep it from being shown, and
+    // its command is not left behind: no process of it stays unreaped.
     void creationFailureLeavesNoListingBehind()
     {
         ConsoleScratch s;
@@ -199,7 +232,7 @@ private Q_SLOTS:
                      "major minor  #blocks  name\n\n   8        0     65536 sdq\n");
         s.tools.addRecorder(QStringLiteral("lspci"), "00:00.0 Host bridge: Maker Bridge\n");
         const auto w = s.open();
-        QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItemCount(), 0);
+        QCOMPARE(part<QTreeWidget>(*w, "TreeView1")->topLevelItemCount(), 1);
         QCOMPARE(waitpid(-1, nullptr, WNOHANG), pid_t(-1));
     }
 

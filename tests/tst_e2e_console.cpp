@@ -5,7 +5,9 @@
 // service page's start button must run the service's control program; a
 // click held while a password terminal runs must be applied when it closes;
 // the traffic monitor, opened through the speed dialog, must draw the traffic
-// sent over the virtual link.
+// sent over the virtual link. On a server with a dead disk, the console must
+// still open with every page, and its bonding page must write back exactly
+// the members it found and report a cancel that cannot delete the file.
 #include "testutil.h"
 #include "testutil_x11.h"
 
@@ -14,9 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRect>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <functional>
 
 #include <X11/Xlib.h>
 #include <arpa/inet.h>
@@ -46,6 +51,17 @@ constexpr int kNicMonX = 134 + 72 + 37;
 constexpr int kNicMonY = 39 + 256 + 12;
 constexpr int kSpeedOkX = 67 + 37;
 constexpr int kSpeedOkY = 113 + 12;
+// The bonding page (second row): its check box and Apply; the disk page
+// (third row): its disk list and partition list.
+constexpr int kBondingRow = 1;
+constexpr int kDiskRow = 2;
+constexpr int kBondBoxX = 134 + 27 + 8;
+constexpr int kBondBoxY = 39 + 24 + 11;
+constexpr int kApplyX = 134 + 72 + 37;
+constexpr int kApplyY = 39 + 245 + 12;
+constexpr int kDiskListX = 134 + 72 + 60;
+constexpr int kDiskListY = 39 + 32 + 10;
+const QRect kPartitionList(134 + 72, 39 + 120, 313, 161);
 
 QByteArray readFile(const QString &path)
 {
@@ -53,10 +69,10 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Counts the window's pixels of exactly these colours, through Xlib loaded
-// at run time (the build links no X library).
-bool countColours(const QString &display, const TXSession::TWindow &win, const QList<unsigned long> &colours,
-                  QList<int> &counts)
+// Hands every pixel of the window (x, y, 0xRRGGBB) to Visit, through Xlib
+// loaded at run time (the build links no X library).
+bool visitPixels(const QString &display, const TXSession::TWindow &win,
+                 const std::function<void(int, int, unsigned long)> &Visit)
 {
     void *lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (!lib)
@@ -72,19 +88,39 @@ bool countColours(const QString &display, const TXSession::TWindow &win, const Q
     }
     XImage *img = getImage(d, Drawable(win.Id.toULong(nullptr, 0)), 0, 0, unsigned(win.Width),
                            unsigned(win.Height), ~0UL, ZPixmap);
-    counts = QList<int>(colours.size(), 0);
     if (img) {
         for (int y = 0; y < win.Height; ++y)
-            for (int x = 0; x < win.Width; ++x) {
-                const qsizetype i = colours.indexOf(img->f.get_pixel(img, x, y) & 0xFFFFFF);
-                if (i >= 0)
-                    ++counts[i];
-            }
+            for (int x = 0; x < win.Width; ++x)
+                Visit(x, y, img->f.get_pixel(img, x, y) & 0xFFFFFF);
         img->f.destroy_image(img);
     }
     closeDisplay(d);
     dlclose(lib);
     return img != nullptr;
+}
+
+// Counts the window's pixels of exactly these colours.
+bool countColours(const QString &display, const TXSession::TWindow &win, const QList<unsigned long> &colours,
+                  QList<int> &counts)
+{
+    counts = QList<int>(colours.size(), 0);
+    return visitPixels(display, win, [&](int, int, unsigned long px) {
+        const qsizetype i = colours.indexOf(px);
+        if (i >= 0)
+            ++counts[i];
+    });
+}
+
+// Pixels of text (dark in every channel) inside Area of the window; -1
+// when the window cannot be read.
+int darkPixels(const QString &display, const TXSession::TWindow &win, const QRect &area)
+{
+    int n = 0;
+    const bool read = visitPixels(display, win, [&](int x, int y, unsigned long px) {
+        if (area.contains(x, y) && (px >> 16 & 0xFF) < 0x60 && (px >> 8 & 0xFF) < 0x60 && (px & 0xFF) < 0x60)
+            ++n;
+    });
+    return read ? n : -1;
 }
 
 // A datagram socket in the network namespace of process pid.
@@ -112,6 +148,7 @@ class TestE2EConsole : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void serviceButtonRunsItsControlProgram();
+    void oneFaultLeavesTheRestWorking();
 };
 
 void TestE2EConsole::serviceButtonRunsItsControlProgram()
@@ -292,6 +329,149 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
     StopProcess(console);
     // The fixtures lived in the namespace only.
     QCOMPARE(QFileInfo::exists(QStringLiteral("/usr/sbin/fyr")), fyrExisted);
+    QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/velkora")), velkoraEtcExisted);
+}
+
+// A server with a disk that has dropped off its bus and a bonding file
+// naming eth10 and eth11 beside an eth1: the disk's open error shows, and
+// still every page is there, the other disk with its partitions, the
+// bonding members by whole name; a cancel whose delete fails says so.
+void TestE2EConsole::oneFaultLeavesTheRestWorking()
+{
+    const QString why = EndToEndUnavailable({"unshare", "Xvfb", "xdotool", "setpriv", "sfdisk"});
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString vkpanel = QStringLiteral(TEST_BINARY_DIR "/console/vkpanel");
+    QVERIFY2(QFileInfo(vkpanel).isExecutable(), qPrintable(vkpanel + " is not built"));
+    const bool velkoraEtcExisted = QFileInfo::exists(QStringLiteral("/etc/velkora"));
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString w = work.path();
+    const QString calls = w + QStringLiteral("/calls");
+    const QByteArray record = "#!/bin/sh\necho \"$0 $*\" >> '" + QFile::encodeName(calls) + "'\n";
+    for (const char *name : {"fyr", "fyq", "kelvask", "fyrman", "fyqman", "kvman", "fyqbootmgr", "fyqiomgr",
+                             "bond", "halt", "reboot", "poweroff", "shutdown", "killall"}) {
+        writeFile(w + "/fixture/sbin/" + name, record, true);
+        writeFile(w + "/bin/" + name, record, true);
+    }
+    writeFile(w + "/bin/lspci", "#!/bin/sh\necho '00:00.0 Host bridge: Maker Bridge'\n", true);
+    const QByteArray bond = "DEVICE=\"bond0\"\nSLAVES=\"eth10 eth11\"\nIP=\"10.0.0.5\"\n"
+                            "MASK=\"255.255.255.0\"\nGATEWAY=\"10.0.0.1\"\n";
+    writeFile(w + "/fixture/etc/velkora/bond.conf", bond);
+    // sdz is listed first and has no node; sdy after it holds two partitions.
+    writeFile(w + "/fixture/partitions", "major minor  #blocks  name\n\n"
+                                         "   8      400     409600 sdz\n   8      384      65536 sdy\n");
+    int rc = -1;
+    RunProgram(QStringLiteral("sh"),
+               {"-c", "truncate -s 64M \"$0\" && printf 'label: dos\\n,8192,83\\n,8192,82\\n' | sfdisk -q \"$0\"",
+                w + "/sdy.img"},
+               QProcessEnvironment::systemEnvironment(), &rc);
+    QCOMPARE(rc, 0);
+    QDir().mkpath(w + "/ns");
+    QDir().mkpath(w + "/xdg");
+    QFile::setPermissions(w + "/xdg", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Inside the namespace: /dev a tmpfs with the basic nodes and sdy, the
+    // interfaces eth1, eth10 and eth11, and a console that, like any
+    // program, cannot write where the permissions forbid it.
+    writeFile(w + "/setup.sh",
+              OverlayScriptHead(w) + "layer sbin /usr/sbin\nlayer etc /etc\n"
+                  "mount -t tmpfs -o mode=755 tmpfs /dev || exit 97\n"
+                  "mknod -m 666 /dev/null c 1 3 && mknod -m 666 /dev/zero c 1 5 &&"
+                  " mknod -m 666 /dev/urandom c 1 9 && mknod -m 666 /dev/tty c 5 0 || exit 97\n"
+                  "ln -s /proc/self/fd /dev/fd && mkdir /dev/pts /dev/shm || exit 97\n"
+                  "ln -s \"$W/sdy.img\" /dev/sdy || exit 97\n"
+                  "mount --bind \"$W/fixture/partitions\" /proc/partitions || exit 97\n"
+                  "{ ip link add eth1 type veth peer name eth10 && ip link add eth11 type veth peer name vkp0\n"
+                  "} >\"$W/link.log\" 2>&1 || : > \"$W/nolink\"\n"
+                  "exec setpriv --bounding-set -dac_override,-dac_read_search '" + QFile::encodeName(vkpanel) + "'\n",
+              true);
+
+    TXSession x;
+    QString error;
+    QVERIFY2(x.start(error), qPrintable(error));
+    QProcess console;
+    x.startInNamespace(console, w + "/setup.sh", w, {"-m", "-n"});
+    QVERIFY2(console.waitForStarted(10000), "unshare does not start");
+    const auto stop = qScopeGuard([&] { StopProcess(console); });
+    const auto said = [&] { return QString::fromLocal8Bit(console.readAll()); };
+    const QString display = x.env().value(QStringLiteral("DISPLAY"));
+
+    // The disk's open error, before the window.
+    TXSession::TWindow box, win;
+    QVERIFY2(waitFor([&] {
+                 return x.findWindow(QStringLiteral("vkpanel"), box) || console.state() != QProcess::Running;
+             }, 30000),
+             qPrintable("no error box at start; vkpanel said:\n" + said()));
+    if (console.state() != QProcess::Running && console.exitCode() == 97)
+        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+    QThread::msleep(300);
+    QVERIFY(x.keys({"Return"}, box.Id));
+    QVERIFY2(x.waitWindow(QString::fromLatin1(kTitle), win, 15000), qPrintable(said()));
+    QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkpanel"), box); }, 5000));   // shown once
+    QThread::msleep(500);
+
+    // The navigation list is full: the service page's start button works.
+    QVERIFY(x.click(win.X + kNavX, win.Y + navY(kServiceRow)));
+    QThread::msleep(500);
+    QVERIFY(x.click(win.X + kFyrStartX, win.Y + kFyrStartY));
+    QVERIFY2(waitFor([&] { return readFile(calls).contains("/usr/sbin/fyr start"); }, 20000),
+             qPrintable("no start recorded: " + readFile(calls)));
+
+    // The disk page: sdy first, with its partitions; sdz below it, with none.
+    QVERIFY(x.click(win.X + kNavX, win.Y + navY(kDiskRow)));
+    QThread::msleep(500);
+    const int withPartitions = darkPixels(display, win, kPartitionList);
+    QVERIFY(x.click(win.X + kDiskListX, win.Y + kDiskListY));
+    QThread::msleep(300);
+    QVERIFY(x.keys({"Down"}));
+    QThread::msleep(500);
+    const int without = darkPixels(display, win, kPartitionList);
+    qInfo("text pixels in the partition list: sdy %d, sdz %d", withPartitions, without);
+    QVERIFY2(without >= 0 && withPartitions > without + 40,
+             qPrintable(QStringLiteral("partition list text: sdy %1, sdz %2").arg(withPartitions).arg(without)));
+
+    if (QFileInfo::exists(w + "/nolink"))
+        QSKIP(qPrintable("the disk path passed; no interfaces can be made here for bonding: "
+                         + readFile(w + "/link.log")));
+    // Bonding: the box off and on, Apply. The file holds exactly the members
+    // ticked at start, and the script ran.
+    const QString root = QStringLiteral("/proc/%1/root").arg(console.processId());
+    const QString conf = root + QStringLiteral("/etc/velkora/bond.conf");
+    QVERIFY(x.click(win.X + kNavX, win.Y + navY(kBondingRow)));
+    QThread::msleep(500);
+    QVERIFY(x.click(win.X + kBondBoxX, win.Y + kBondBoxY));
+    QThread::msleep(300);
+    QVERIFY(x.click(win.X + kBondBoxX, win.Y + kBondBoxY));
+    QThread::msleep(300);
+    QFile::remove(conf);   // so that the one seen next is the one written
+    QVERIFY(x.click(win.X + kApplyX, win.Y + kApplyY));
+    QVERIFY2(waitFor([&] { return readFile(calls).contains("/usr/sbin/bond start"); }, 20000),
+             qPrintable("no bonding script recorded: " + readFile(calls)));
+    QCOMPARE(readFile(conf), bond);
+    QVERIFY(!x.waitWindow(QStringLiteral("vkpanel"), box, 1000));
+
+    // A cancel whose delete fails: /etc/velkora read-only. Its error shows
+    // after the confirmation, and the file stays.
+    QVERIFY(QFile::setPermissions(root + QStringLiteral("/etc/velkora"),
+                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                      | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QVERIFY(x.click(win.X + kBondBoxX, win.Y + kBondBoxY));
+    QThread::msleep(300);
+    QVERIFY(x.click(win.X + kApplyX, win.Y + kApplyY));
+    TXSession::TWindow confirm;
+    QVERIFY2(x.waitWindow(QStringLiteral("vkpanel"), confirm, 10000), "no confirmation asked");
+    QThread::msleep(300);
+    QVERIFY(x.keys({"Return"}, confirm.Id));   // Yes, the default
+    QVERIFY2(waitFor([&] { return x.findWindow(QStringLiteral("vkpanel"), box) && box.Id != confirm.Id; }, 10000),
+             "the failed delete showed no error");
+    QCOMPARE(readFile(conf), bond);
+    QThread::msleep(300);
+    QVERIFY(x.keys({"Return"}, box.Id));
+    QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkpanel"), box); }, 5000));
+    QVERIFY(console.state() == QProcess::Running);
+
+    StopProcess(console);
     QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/velkora")), velkoraEtcExisted);
 }
 
