@@ -52,10 +52,13 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         errno = err;
         return false;
     };
-    // A regular file's size is known and finite: it is read whole, however
-    // large. What reports no size (a device, a /proc file) may never end,
-    // so that is where the bound applies.
+    // A regular file has a known size and a bound no real one reaches; what
+    // reports no size (a device, a /proc file) may never end, and has a
+    // tighter one. A file that grows while it is read meets its bound too.
     const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
+    const qsizetype bound = S_ISREG(st.st_mode) ? kMaxWholeFileSize : kMaxReadFileSize;
+    if (sized && st.st_size > bound)
+        return fail(EFBIG);
     if (sized)
         data.reserve(start + qsizetype(st.st_size));
     char buf[16384];
@@ -68,7 +71,7 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         }
         if (n == 0)
             return true;
-        if (!sized && data.size() - start + n > kMaxReadFileSize)
+        if (data.size() - start + n > bound)
             return fail(EFBIG);
         data.append(buf, n);
     }
@@ -236,7 +239,7 @@ QList<QByteArray> SplitLineBytes(const QByteArray &text)
     return lines;
 }
 
-QList<QByteArray> LoadLineBytes(const QString &path)
+QByteArray LoadFileBytes(const QString &path)
 {
     QByteArray text;
     if (!ReadWholeFile(path, text)) {
@@ -244,10 +247,15 @@ QList<QByteArray> LoadLineBytes(const QString &path)
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
                               .arg(path, QString::fromLocal8Bit(std::strerror(err))));
     }
-    return SplitLineBytes(text);
+    return text;
 }
 
-void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
+QList<QByteArray> LoadLineBytes(const QString &path)
+{
+    return SplitLineBytes(LoadFileBytes(path));
+}
+
+QByteArray SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
 {
     QByteArray text;
     for (const QByteArray &line : lines) {
@@ -260,6 +268,7 @@ void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
                                 .arg(path, QString::fromLocal8Bit(std::strerror(err))));
     }
+    return text;
 }
 
 namespace {

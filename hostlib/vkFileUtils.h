@@ -35,12 +35,18 @@ bool WriteAll(int fd, const QByteArray &data);
 // that never ends (a link to /dev/zero) must not eat the memory. The /proc
 // files the programs read are far smaller.
 constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
+// The most ReadWholeFile takes of a regular file. No file the programs read
+// comes near it (a driver list of 800,000 lines is 16 MiB); at the bound the
+// tool still opens its window in about a second and stays well below
+// 512 MiB (README, "Limits"), where a file read whole however large could
+// take the server's memory.
+constexpr qsizetype kMaxWholeFileSize = 16 * 1024 * 1024;
 // Appends the whole content of the file to data; false when it cannot be
 // read, with errno telling why. The open never waits (a FIFO, a terminal):
 // a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN. A
-// regular file that reports its size is read whole, whatever the size; one
-// that reports none (/proc) and any device is read to its end, failing with
-// EFBIG past kMaxReadFileSize bytes.
+// regular file is read whole up to kMaxWholeFileSize bytes; one that reports
+// no size (/proc) and any device up to kMaxReadFileSize. Past its bound the
+// read fails with EFBIG, at once when the size says so.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is
@@ -60,11 +66,14 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
 // empty line. EFOpenError "Cannot open file "<path>". <reason>" when the file
 // cannot be read (ReadWholeFile).
 QList<QByteArray> LoadLineBytes(const QString &path);
+// The file's bytes, with the same error.
+QByteArray LoadFileBytes(const QString &path);
 QList<QByteArray> SplitLineBytes(const QByteArray &text);
 // Replaces the file with the lines, each ended by a line feed, atomically
 // (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
-// <reason>" when that fails; the old file is then whole.
-void SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
+// <reason>" when that fails; the old file is then whole. The result is the
+// text written.
+QByteArray SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
 
 // Text for showing: UTF-8 when the bytes are UTF-8, else the locale's
 // encoding when they are valid in it (a file written under GB2312 or Big5),

@@ -229,21 +229,23 @@ private Q_SLOTS:
         QCOMPARE(kindOf(path), QStringLiteral("link"));
     }
 
-    // Reading never waits; what reports no size never takes more than the
-    // bound, a regular file reads whole whatever its size, and /proc files,
-    // which report no size, read whole.
+    // Reading never waits; what reports no size never takes more than its
+    // bound, a regular file is read whole up to its own, and past it fails
+    // at once however large (a sparse file of 30 GiB), and /proc files, which
+    // report no size, read whole.
     void readSpecial_data()
     {
         QTest::addColumn<QString>("special");   // empty: a regular file of `size` bytes
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("reason");    // empty: read
-        const qint64 bound = kMaxReadFileSize;
+        const qint64 bound = kMaxWholeFileSize;
         QTest::newRow("FIFO") << "fifo" << qint64(0) << "Invalid argument";
         QTest::newRow("endless zero device") << "char 1:5" << qint64(0) << "File too large";
         QTest::newRow("null device") << "char 1:3" << qint64(0) << QString();
+        QTest::newRow("file over the device bound") << QString() << qint64(kMaxReadFileSize) + 1 << QString();
         QTest::newRow("file at the bound") << QString() << bound << QString();
-        QTest::newRow("file over the bound") << QString() << bound + 1 << QString();
-        QTest::newRow("file far over the bound") << QString() << 3 * bound << QString();
+        QTest::newRow("file over the bound") << QString() << bound + 1 << "File too large";
+        QTest::newRow("sparse file of 30 GiB") << QString() << (qint64(30) << 30) << "File too large";
         QTest::newRow("directory") << "dir" << qint64(0) << "Is a directory";
     }
     void readSpecial()
