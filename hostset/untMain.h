@@ -41,6 +41,9 @@ public:
     static void ScanModules(const QString &Dir, QStringList &List);
 
     // ---- drivers tab
+    // Fills the list from modules.conf and notes what it came from. A read
+    // that fails in any way leaves the list empty and guarded, and raises.
+    void LoadModules();
     void btnModuleAddClick();
     void menuNICClick();
     void menuDiskClick();
@@ -118,9 +121,6 @@ public:
 private:
     void ConnectHandlers();
     void AddModule(const QStringList &Offered);
-    // Fills the list from modules.conf and notes what it came from. A read
-    // that fails in any way leaves the list empty and guarded, and raises.
-    void LoadModules();
     // Writes the list over modules.conf, but only over the bytes it came
     // from: a file another program changed meanwhile is left as it is, the
     // list is read again, and an error says so.
