@@ -239,20 +239,48 @@ QList<QByteArray> SplitLineBytes(const QByteArray &text)
     return lines;
 }
 
+namespace {
+EFOpenError openError(const QString &path, int err)
+{
+    return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(err))));
+}
+
+// The number of lines SplitLineBytes makes of text.
+qsizetype countLines(const QByteArray &text)
+{
+    qsizetype lines = 0;
+    const char *p = text.constData(), *const end = p + text.size();
+    while (p < end) {
+        ++lines;
+        while (p < end && *p != '\n' && *p != '\r')
+            ++p;
+        if (p < end && *p == '\r' && p + 1 < end && p[1] == '\n')
+            ++p;
+        if (p < end)
+            ++p;
+    }
+    return lines;
+}
+} // namespace
+
 QByteArray LoadFileBytes(const QString &path)
 {
     QByteArray text;
-    if (!ReadWholeFile(path, text)) {
-        const int err = errno;
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(path, QString::fromLocal8Bit(std::strerror(err))));
-    }
+    if (!ReadWholeFile(path, text))
+        throw openError(path, errno);
     return text;
 }
 
-QList<QByteArray> LoadLineBytes(const QString &path)
+QList<QByteArray> LoadLineBytes(const QString &path, QByteArray *text)
 {
-    return SplitLineBytes(LoadFileBytes(path));
+    QByteArray bytes = LoadFileBytes(path);
+    if (countLines(bytes) > kMaxFileLines)
+        throw openError(path, EFBIG);
+    QList<QByteArray> lines = SplitLineBytes(bytes);
+    if (text)
+        *text = std::move(bytes);
+    return lines;
 }
 
 QByteArray SaveLineBytes(const QString &path, const QList<QByteArray> &lines)

@@ -41,6 +41,11 @@ constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
 // 512 MiB (README, "Limits"), where a file read whole however large could
 // take the server's memory.
 constexpr qsizetype kMaxWholeFileSize = 16 * 1024 * 1024;
+// The most lines LoadLineBytes takes of a file. Within kMaxWholeFileSize a
+// file of empty lines has 16 million, and every line becomes an entry (a
+// list row in the tool, some 250 bytes): no file the programs read comes
+// near this many, and at it a driver list still stays below 512 MiB.
+constexpr qsizetype kMaxFileLines = qsizetype(1) << 20;
 // Appends the whole content of the file to data; false when it cannot be
 // read, with errno telling why. The open never waits (a FIFO, a terminal):
 // a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN. A
@@ -64,8 +69,9 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
 // was, whatever its encoding. A line ends at a line feed, a carriage return,
 // or a carriage return and line feed; a line end at the very end adds no
 // empty line. EFOpenError "Cannot open file "<path>". <reason>" when the file
-// cannot be read (ReadWholeFile).
-QList<QByteArray> LoadLineBytes(const QString &path);
+// cannot be read (ReadWholeFile), or holds more than kMaxFileLines lines
+// (reason "File too large"). Text, when given, receives the file's bytes.
+QList<QByteArray> LoadLineBytes(const QString &path, QByteArray *text = nullptr);
 // The file's bytes, with the same error.
 QByteArray LoadFileBytes(const QString &path);
 QList<QByteArray> SplitLineBytes(const QByteArray &text);

@@ -110,6 +110,11 @@ TfmMain::TfmMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmMain)
     header->setSortIndicator(0, Qt::AscendingOrder);
     ui->tvDev->sortByColumn(0, Qt::AscendingOrder);
 
+    // Every driver line is one line of text in the one font: with rows of
+    // one height the view lays out a long list at once, where measuring
+    // each row's text would hold the window back for seconds.
+    ui->lbModules->setUniformItemSizes(true);
+
     ConnectHandlers();
     ConnectDisksTab();
     ui->PageControl1->setFocus();   // the window's active control
@@ -248,10 +253,10 @@ void TfmMain::LoadModules()
         FModulesUnread = Why.isEmpty() ? QStringLiteral("Unknown error") : Why;
     };
     try {
-        QByteArray text = LoadFileBytes(conf);
+        QByteArray text;
+        const QList<QByteArray> lines = LoadLineBytes(conf, &text);
         if (g_modulesLoadHook)
             g_modulesLoadHook(text);
-        const QList<QByteArray> lines = SplitLineBytes(text);
         // Items are made on their own and then added: an item made with its
         // list searches the whole list, which makes a long file quadratic.
         std::vector<std::unique_ptr<QListWidgetItem>> items;

@@ -247,6 +247,10 @@ private Q_SLOTS:
         QTest::newRow("file over the bound") << QString() << bound + 1 << "File too large";
         QTest::newRow("sparse file of 30 GiB") << QString() << (qint64(30) << 30) << "File too large";
         QTest::newRow("directory") << "dir" << qint64(0) << "Is a directory";
+        QTest::newRow("lines at their bound") << "lines" << qint64(kMaxFileLines) << QString();
+        QTest::newRow("a line over their bound") << "lines" << qint64(kMaxFileLines) + 1 << "File too large";
+        QTest::newRow("lines over their bound, CR LF") << "crlf" << qint64(kMaxFileLines) + 1 << "File too large";
+        QTest::newRow("lines at their bound, CR LF") << "crlf" << qint64(kMaxFileLines) << QString();
     }
     void readSpecial()
     {
@@ -256,7 +260,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("modules.conf"));
         const QString target = dir.filePath(QStringLiteral("node"));
-        if (special.isEmpty()) {
+        const bool lineRow = special == QLatin1String("lines") || special == QLatin1String("crlf");
+        if (lineRow) {
+            writeFile(target, special == QLatin1String("lines") ? QByteArray(size, '\n') : QByteArray("\r\n").repeated(size));
+        } else if (special.isEmpty()) {
             QFile f(target);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(size));
         } else if (!makeSpecial(special, target)) {
@@ -274,8 +281,8 @@ private Q_SLOTS:
         QCOMPARE(error, reason.isEmpty() ? QString()
                                          : QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
         if (reason.isEmpty()) {
-            QCOMPARE(lines.size(), size > 0 ? 1 : 0);   // a file of zero bytes is one line
-            if (size > 0)
+            QCOMPARE(lines.size(), lineRow ? size : size > 0 ? 1 : 0);   // a file of zero bytes is one line
+            if (size > 0 && !lineRow)
                 QCOMPARE(lines.first().size(), size);
         }
     }
