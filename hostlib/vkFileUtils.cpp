@@ -56,7 +56,7 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
     // reports no size (a device, a /proc file) may never end, and has a
     // tighter one. A file that grows while it is read meets its bound too.
     const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
-    const qsizetype bound = S_ISREG(st.st_mode) ? kMaxWholeFileSize : kMaxReadFileSize;
+    const qsizetype bound = sized ? kMaxWholeFileSize : kMaxReadFileSize;
     if (sized && st.st_size > bound)
         return fail(EFBIG);
     if (sized)
