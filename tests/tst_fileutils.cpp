@@ -231,7 +231,7 @@ private Q_SLOTS:
 
     // Reading never waits; what reports no size never takes more than its
     // bound, a regular file is read whole up to its own, and past it fails
-    // at once however large (a sparse file of 30 GiB), and /proc files, which
+    // at once however large (a sparse file of 1 TiB), and /proc files, which
     // report no size, read whole.
     void readSpecial_data()
     {
@@ -245,7 +245,7 @@ private Q_SLOTS:
         QTest::newRow("file over the device bound") << QString() << qint64(kMaxReadFileSize) + 1 << QString();
         QTest::newRow("file at the bound") << QString() << bound << QString();
         QTest::newRow("file over the bound") << QString() << bound + 1 << "File too large";
-        QTest::newRow("sparse file of 30 GiB") << QString() << (qint64(30) << 30) << "File too large";
+        QTest::newRow("sparse file of 1 TiB") << QString() << (qint64(1) << 40) << "File too large";
         QTest::newRow("directory") << "dir" << qint64(0) << "Is a directory";
         QTest::newRow("lines at their bound") << "lines" << qint64(kMaxFileLines) << QString();
         QTest::newRow("a line over their bound") << "lines" << qint64(kMaxFileLines) + 1 << "File too large";
