@@ -512,8 +512,9 @@ private Q_SLOTS:
     }
 
     // A command whose result could not be recorded does not run: each file
-    // it records into is read first, and one that cannot be read (a
-    // directory, a file over the bound) is reported before anything runs.
+    // it records into (or, for a format, reads its options from) is read
+    // first, and one that cannot be read (a directory, a file over the
+    // bound) is reported, naming the file, before anything runs.
     void unreadableRecordRunsNothing_data()
     {
         QTest::addColumn<QString>("dev");
@@ -525,6 +526,8 @@ private Q_SLOTS:
         QTest::newRow("umount, mount.conf over the bound") << "/dev/sda1" << "btnUmount" << 0 << true;
         QTest::newRow("array create, md.conf a directory") << "/dev/sdc" << "btnMdCreate" << 1 << false;
         QTest::newRow("array stop, md.conf over the bound") << "/dev/md1" << "btnMdDelete" << 1 << true;
+        QTest::newRow("format, md.conf over the bound") << "/dev/md0" << "btnFormatDevice" << 1 << true;
+        QTest::newRow("format, release file over the bound") << "/dev/md0" << "btnFormatDevice" << 3 << true;
     }
     void unreadableRecordRunsNothing()
     {
@@ -533,10 +536,11 @@ private Q_SLOTS:
         QFETCH(int, broken);
         QFETCH(bool, huge);
         TDiskOps s;
-        const QStringList files{"/etc/velkora/mount.conf", "/etc/velkora/md.conf", "/etc/fstab"};
+        const QStringList files{"/etc/velkora/mount.conf", "/etc/velkora/md.conf", "/etc/fstab", "/etc/orvix/version"};
+        const QByteArrayList initial = initialFiles() << "3.1\n";
         for (int i = 0; i < files.size(); ++i)
             if (i != broken || huge)
-                s.root.write(files[i], initialFiles()[i]);
+                s.root.write(files[i], initial[i]);
         const QString path = s.root.path(files[broken]);
         if (huge)
             QVERIFY(QFile::resize(path, qint64(30) << 30));
@@ -544,7 +548,7 @@ private Q_SLOTS:
             s.root.mkdir(files[broken]);
         const auto w = s.open();
         part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
-        s.dialogs.answer(mrOk, QStringLiteral("/data"));
+        s.dialogs.answer(control == QLatin1String("btnFormatDevice") ? mrYes : mrOk, QStringLiteral("/data"));
         selectNode(*w, dev);
         if (control == QLatin1String("btnMdCreate"))
             w->btnAddDevClick();
@@ -555,7 +559,7 @@ private Q_SLOTS:
         QCOMPARE(s.commands(), QStringList());
         for (int i = 0; i < files.size(); ++i)
             if (i != broken)
-                QCOMPARE(s.root.read(files[i]), initialFiles()[i]);
+                QCOMPARE(s.root.read(files[i]), initial[i]);
         QCOMPARE(QFileInfo(path).size(), huge ? qint64(30) << 30 : QFileInfo(path).size());
         QVERIFY(!s.rebuilt(*w));
     }
