@@ -37,9 +37,9 @@ bool WriteAll(int fd, const QByteArray &data);
 constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
 // The most ReadWholeFile takes of a regular file. No file the programs read
 // comes near it (a driver list of 800,000 lines is 16 MiB); at the bound the
-// tool still opens its window in about a second and stays well below
-// 512 MiB (README, "Limits of what is read"), where a file read whole however large could
-// take the server's memory.
+// tool still shows its window within two seconds and stays well below
+// 512 MiB (README, "Limits of what is read"), where a file read whole
+// however large could take the server's memory.
 constexpr qsizetype kMaxWholeFileSize = 16 * 1024 * 1024;
 // The most lines LoadLineBytes takes of a file. Within kMaxWholeFileSize a
 // file of empty lines has 16 million, and every line becomes an entry (a
