@@ -52,10 +52,13 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         errno = err;
         return false;
     };
-    // A regular file's size is known and finite: it is read whole, however
-    // large. What reports no size (a device, a /proc file) may never end,
-    // so that is where the bound applies.
+    // A regular file has a known size and a bound no real one reaches; what
+    // reports no size (a device, a /proc file) may never end, and has a
+    // tighter one. A file that grows while it is read meets its bound too.
     const bool sized = S_ISREG(st.st_mode) && st.st_size > 0;
+    const qsizetype bound = sized ? kMaxWholeFileSize : kMaxReadFileSize;
+    if (sized && st.st_size > bound)
+        return fail(EFBIG);
     if (sized)
         data.reserve(start + qsizetype(st.st_size));
     char buf[16384];
@@ -68,7 +71,7 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
         }
         if (n == 0)
             return true;
-        if (!sized && data.size() - start + n > kMaxReadFileSize)
+        if (data.size() - start + n > bound)
             return fail(EFBIG);
         data.append(buf, n);
     }
@@ -236,18 +239,51 @@ QList<QByteArray> SplitLineBytes(const QByteArray &text)
     return lines;
 }
 
-QList<QByteArray> LoadLineBytes(const QString &path)
+namespace {
+EFOpenError openError(const QString &path, int err)
 {
-    QByteArray text;
-    if (!ReadWholeFile(path, text)) {
-        const int err = errno;
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(path, QString::fromLocal8Bit(std::strerror(err))));
-    }
-    return SplitLineBytes(text);
+    return EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(err))));
 }
 
-void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
+// The number of lines SplitLineBytes makes of text.
+qsizetype countLines(const QByteArray &text)
+{
+    qsizetype lines = 0;
+    const char *p = text.constData(), *const end = p + text.size();
+    while (p < end) {
+        ++lines;
+        while (p < end && *p != '\n' && *p != '\r')
+            ++p;
+        if (p < end && *p == '\r' && p + 1 < end && p[1] == '\n')
+            ++p;
+        if (p < end)
+            ++p;
+    }
+    return lines;
+}
+} // namespace
+
+QByteArray LoadFileBytes(const QString &path)
+{
+    QByteArray text;
+    if (!ReadWholeFile(path, text))
+        throw openError(path, errno);
+    return text;
+}
+
+QList<QByteArray> LoadLineBytes(const QString &path, QByteArray *text)
+{
+    QByteArray bytes = LoadFileBytes(path);
+    if (countLines(bytes) > kMaxFileLines)
+        throw openError(path, EFBIG);
+    QList<QByteArray> lines = SplitLineBytes(bytes);
+    if (text)
+        *text = std::move(bytes);
+    return lines;
+}
+
+QByteArray SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
 {
     QByteArray text;
     for (const QByteArray &line : lines) {
@@ -260,6 +296,7 @@ void SaveLineBytes(const QString &path, const QList<QByteArray> &lines)
         throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
                                 .arg(path, QString::fromLocal8Bit(std::strerror(err))));
     }
+    return text;
 }
 
 namespace {

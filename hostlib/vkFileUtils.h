@@ -35,12 +35,23 @@ bool WriteAll(int fd, const QByteArray &data);
 // that never ends (a link to /dev/zero) must not eat the memory. The /proc
 // files the programs read are far smaller.
 constexpr qsizetype kMaxReadFileSize = 4 * 1024 * 1024;
+// The most ReadWholeFile takes of a regular file. No file the programs read
+// comes near it (a driver list of 800,000 lines is 16 MiB); at the bound the
+// tool still shows its window within two seconds and stays well below
+// 512 MiB (README, "Limits of what is read"), where a file read whole
+// however large could take the server's memory.
+constexpr qsizetype kMaxWholeFileSize = 16 * 1024 * 1024;
+// The most lines LoadLineBytes takes of a file. Within kMaxWholeFileSize a
+// file of empty lines has 16 million, and every line becomes an entry (a
+// list row in the tool, some 250 bytes): no file the programs read comes
+// near this many, and at it a driver list still stays below 512 MiB.
+constexpr qsizetype kMaxFileLines = qsizetype(1) << 20;
 // Appends the whole content of the file to data; false when it cannot be
 // read, with errno telling why. The open never waits (a FIFO, a terminal):
 // a FIFO or socket fails with EINVAL, a read that would wait with EAGAIN. A
-// regular file that reports its size is read whole, whatever the size; one
-// that reports none (/proc) and any device is read to its end, failing with
-// EFBIG past kMaxReadFileSize bytes.
+// regular file is read whole up to kMaxWholeFileSize bytes; one that reports
+// no size (/proc) and any device up to kMaxReadFileSize. Past its bound the
+// read fails with EFBIG, at once when the size says so.
 bool ReadWholeFile(const QString &path, QByteArray &data);
 // Replaces the file at path with data so that a reader sees either the old
 // content or the new, never a mix: a temp file in the same directory is
@@ -58,13 +69,17 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data);
 // was, whatever its encoding. A line ends at a line feed, a carriage return,
 // or a carriage return and line feed; a line end at the very end adds no
 // empty line. EFOpenError "Cannot open file "<path>". <reason>" when the file
-// cannot be read (ReadWholeFile).
-QList<QByteArray> LoadLineBytes(const QString &path);
+// cannot be read (ReadWholeFile), or holds more than kMaxFileLines lines
+// (reason "File too large"). Text, when given, receives the file's bytes.
+QList<QByteArray> LoadLineBytes(const QString &path, QByteArray *text = nullptr);
+// The file's bytes, with the same error.
+QByteArray LoadFileBytes(const QString &path);
 QList<QByteArray> SplitLineBytes(const QByteArray &text);
 // Replaces the file with the lines, each ended by a line feed, atomically
 // (ReplaceFileAtomically). EFCreateError "Cannot create file "<path>".
-// <reason>" when that fails; the old file is then whole.
-void SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
+// <reason>" when that fails; the old file is then whole. The result is the
+// text written.
+QByteArray SaveLineBytes(const QString &path, const QList<QByteArray> &lines);
 
 // Text for showing: UTF-8 when the bytes are UTF-8, else the locale's
 // encoding when they are valid in it (a file written under GB2312 or Big5),

@@ -21,6 +21,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ namespace {
 const QString kModulesConf = QStringLiteral("/etc/velkora/modules.conf");
 // Where a driver line keeps the bytes it was read from.
 constexpr int kLineBytesRole = Qt::UserRole;
+
+std::function<void(const QByteArray &)> g_modulesLoadHook;
 
 // The tab pages' client size in the window definition: anchored controls
 // keep their distances to its edges whatever size the tabs end up with.
@@ -107,6 +110,11 @@ TfmMain::TfmMain(QWidget *Owner) : QWidget(Owner), ui(new Ui::TfmMain)
     header->setSortIndicator(0, Qt::AscendingOrder);
     ui->tvDev->sortByColumn(0, Qt::AscendingOrder);
 
+    // Every driver line is one line of text in the one font: with rows of
+    // one height the view lays out a long list at once, where measuring
+    // each row's text would hold the window back for seconds.
+    ui->lbModules->setUniformItemSizes(true);
+
     ConnectHandlers();
     ConnectDisksTab();
     ui->PageControl1->setFocus();   // the window's active control
@@ -142,39 +150,31 @@ void TfmMain::ConnectHandlers()
 
 void TfmMain::FormCreate()
 {
-    SetupLocaleFont(GetAppDir() + QStringLiteral("fyq5lan.ini"), QString());
-    InitLanguage(QStringLiteral("vkhostset.ini"));
-    TranslateForm(this);
+    // Each step stands on its own: one that fails shows its error, and the
+    // steps after it still run, so that the window offers whatever could be
+    // read (a driver list that could not be read stays guarded).
+    const auto step = [this](const std::function<void()> &Body) { RunGuarded(this, Body); };
+    step([] { SetupLocaleFont(GetAppDir() + QStringLiteral("fyq5lan.ini"), QString()); });
+    step([] { InitLanguage(QStringLiteral("vkhostset.ini")); });
+    step([this] { TranslateForm(this); });
 
     NetModules.clear();
     ScsiModules.clear();
     MtabLines.clear();
 
-    SystemInfo->Refresh();
+    step([] { SystemInfo->Refresh(); });
     // Later writes into the directory report their own failures.
     QDir().mkpath(SysPath(QStringLiteral("/etc/velkora/")));
-    ScanModules(SysPath(GetModulesDir() + QStringLiteral("/kernel/drivers/net")), NetModules);
-    ScanModules(SysPath(GetModulesDir() + QStringLiteral("/kernel/drivers/scsi")), ScsiModules);
-
-    const QString conf = SysPath(kModulesConf);
-    if (FileExists(conf)) {
-        ui->lbModules->clear();
-        QList<QByteArray> lines;
-        try {
-            lines = LoadLineBytes(conf);
-        } catch (const EFOpenError &e) {
-            FModulesUnread = e.Message();
-            throw;
-        }
-        for (const QByteArray &line : lines) {
-            // Shown decoded; the bytes ride along, so that a line nobody
-            // edits goes back and to modprobe exactly as it stands.
-            auto *item = new QListWidgetItem(DecodeLocalText(line), ui->lbModules);
-            item->setData(kLineBytesRole, line);
-        }
-    }
-    RefreshDiskTree();
+    step([this] { ScanModules(SysPath(GetModulesDir() + QStringLiteral("/kernel/drivers/net")), NetModules); });
+    step([this] { ScanModules(SysPath(GetModulesDir() + QStringLiteral("/kernel/drivers/scsi")), ScsiModules); });
+    step([this] { LoadModules(); });
+    step([this] { RefreshDiskTree(); });
     ui->PageControl1->setCurrentWidget(ui->tsModules);
+}
+
+void TfmMain::SetModulesLoadHookForTesting(std::function<void(const QByteArray &Text)> Hook)
+{
+    g_modulesLoadHook = std::move(Hook);
 }
 
 QString TfmMain::GetModulesDir()
@@ -237,6 +237,53 @@ QByteArray TfmMain::ModuleLineBytes(const QListWidgetItem *Item)
     return EncodeEditedLine(Item->text(), Item->data(kLineBytesRole).toByteArray());
 }
 
+void TfmMain::LoadModules()
+{
+    ui->lbModules->clear();
+    FModulesUnread.clear();
+    FModulesText.clear();
+    const QString conf = SysPath(kModulesConf);
+    FModulesAbsent = !FileExists(conf);
+    if (FModulesAbsent)
+        return;
+    // Whatever stops the read, the list is not the file's: guarded, whatever
+    // was raised (an allocation that failed included).
+    const auto guard = [this](const QString &Why) {
+        ui->lbModules->clear();
+        FModulesUnread = Why.isEmpty() ? QStringLiteral("Unknown error") : Why;
+    };
+    try {
+        QByteArray text;
+        const QList<QByteArray> lines = LoadLineBytes(conf, &text);
+        if (g_modulesLoadHook)
+            g_modulesLoadHook(text);
+        // Items are made on their own and then added: an item made with its
+        // list searches the whole list, which makes a long file quadratic.
+        std::vector<std::unique_ptr<QListWidgetItem>> items;
+        items.reserve(size_t(lines.size()));
+        for (const QByteArray &line : lines) {
+            // Shown decoded; where that does not give the bytes back, the
+            // bytes ride along, so that a line nobody edits goes back and to
+            // modprobe exactly as it stands.
+            items.push_back(std::make_unique<QListWidgetItem>(DecodeLocalText(line)));
+            if (items.back()->text().toUtf8() != line)
+                items.back()->setData(kLineBytesRole, line);
+        }
+        for (std::unique_ptr<QListWidgetItem> &item : items)
+            ui->lbModules->addItem(item.release());
+        FModulesText = std::move(text);
+    } catch (const Exception &e) {
+        guard(e.Message());
+        throw;
+    } catch (const std::exception &e) {
+        guard(QString::fromLocal8Bit(e.what()));
+        throw;
+    } catch (...) {
+        guard(QString());
+        throw;
+    }
+}
+
 void TfmMain::CheckModulesRead() const
 {
     if (!FModulesUnread.isEmpty())
@@ -245,10 +292,31 @@ void TfmMain::CheckModulesRead() const
 
 void TfmMain::SaveModules()
 {
+    const QString conf = SysPath(kModulesConf);
+    // The list is written back only over what it was read from: a line
+    // another program added meanwhile must not go. What cannot be read now
+    // counts as changed.
+    bool same = false;
+    try {
+        same = FileExists(conf) ? !FModulesAbsent && LoadFileBytes(conf) == FModulesText : FModulesAbsent;
+    } catch (...) {
+    }
+    if (!same) {
+        QString message = QStringLiteral("The file \"%1\" was changed by another program. The list is read again.")
+                              .arg(conf);
+        try {
+            LoadModules();
+        } catch (...) {
+            message += QLatin1Char('\n') + FModulesUnread;
+        }
+        lbModulesClick();
+        throw Exception(message);
+    }
     QList<QByteArray> lines;
     for (int i = 0; i < ui->lbModules->count(); ++i)
         lines << ModuleLineBytes(ui->lbModules->item(i));
-    SaveLineBytes(SysPath(kModulesConf), lines);
+    FModulesText = SaveLineBytes(conf, lines);
+    FModulesAbsent = false;
 }
 
 void TfmMain::btnModuleAddClick()

@@ -41,6 +41,9 @@ public:
     static void ScanModules(const QString &Dir, QStringList &List);
 
     // ---- drivers tab
+    // Fills the list from modules.conf and notes what it came from. A read
+    // that fails in any way leaves the list empty and guarded, and raises.
+    void LoadModules();
     void btnModuleAddClick();
     void menuNICClick();
     void menuDiskClick();
@@ -92,6 +95,9 @@ public:
     // Test seam: called when /tmp/parttable has just been removed and is
     // not yet made again, where a planted file would have to be refused.
     static void SetPartTableGapHookForTesting(std::function<void()> Hook);
+    // Test seam: called with modules.conf's bytes once they are read, before
+    // the list is filled from them; what it raises fails the load.
+    static void SetModulesLoadHookForTesting(std::function<void(const QByteArray &Text)> Hook);
 
 private:
     QTreeWidgetItem *SelectedNode() const;
@@ -115,13 +121,20 @@ public:
 private:
     void ConnectHandlers();
     void AddModule(const QStringList &Offered);
+    // Writes the list over modules.conf, but only over the bytes it came
+    // from: a file another program changed meanwhile is left as it is, the
+    // list is read again, and an error says so.
     void SaveModules();
-    // The open error of a modules.conf that exists but could not be read at
-    // start; empty when the list is the file's. The list then did not come
-    // from the file and must never be written over it: every change raises
-    // the error again instead (CheckModulesRead).
+    // Why modules.conf, which exists, could not be read into the list; empty
+    // when the list is the file's. The list then did not come from the file
+    // and must never be written over it: every change raises the error
+    // again instead (CheckModulesRead).
     QString FModulesUnread;
     void CheckModulesRead() const;
+    // What the list was read from, or last saved as: the file's bytes, or
+    // its absence.
+    QByteArray FModulesText;
+    bool FModulesAbsent = true;
     // The line's bytes: as read from the file unless it was edited.
     static QByteArray ModuleLineBytes(const QListWidgetItem *Item);
 };

@@ -100,6 +100,15 @@ TLines LoadIfExists(const QString &Path)
     return FileExists(Path) ? LoadLineBytes(Path) : TLines();
 }
 
+// Reads the files a command's result goes into before the command runs: a
+// mount or an array whose record could not be kept is not made. Each file
+// is read again, afresh, when the result is written.
+void CheckRecordFiles(std::initializer_list<QString> Files)
+{
+    for (const QString &file : Files)
+        LoadIfExists(SysPath(file));
+}
+
 // Sets (or with an empty value deletes) one key of md.conf or mount.conf.
 void StoreValue(const QString &File, const QByteArray &Key, const QByteArray &Value)
 {
@@ -459,6 +468,7 @@ void TfmMain::btnMdCreateClick()
     // it has stopped: a failed command leaves it as it was.
     const QString create = count == 1 ? QStringLiteral("yes | mdadm -C %s -l %s -fn %d -c %s %s")
                                       : QStringLiteral("yes | mdadm -C %s -l %s -n %d -c %s %s");
+    CheckRecordFiles({kMdConf});
     if (RunCommandFmt(create, {ShellArg(array), level, count, chunk, words.join(QLatin1Char(' '))}) == 0)
         StoreValue(kMdConf, ArrayKey(array), '"' + members.toLocal8Bit() + '"');
     RefreshDiskTree();
@@ -470,6 +480,7 @@ void TfmMain::btnMdDeleteClick()
     if (!node)
         return;
     const QString array = node->text(0);
+    CheckRecordFiles({kMdConf});
     if (RunCommandFmt(QStringLiteral("mdadm --stop %s"), {ShellArg(array)}) == 0)
         StoreValue(kMdConf, ArrayKey(array), {});
     RefreshDiskTree();
@@ -567,7 +578,9 @@ void TfmMain::btnMountClick()
     if (mountPoint.trimmed().isEmpty())
         throw Exception(QStringLiteral("The mount point must not be empty"));
     // What the tool records is what is mounted: a failed mount leaves
-    // mount.conf and fstab as they were.
+    // mount.conf and fstab as they were. fstab must exist.
+    CheckRecordFiles({kMountConf});
+    LoadLineBytes(SysPath(kFstab));
     if (RunCommandFmt(QStringLiteral("mount -o ") + kMountOptions + QStringLiteral(" %s %s"),
                       {ShellArg(dev), ShellArg(mountPoint)})
         == 0) {
@@ -586,6 +599,7 @@ void TfmMain::btnUmountClick()
     if (!node)
         return;
     const QString dev = node->text(0);
+    CheckRecordFiles({kMountConf});
     if (RunCommandFmt(QStringLiteral("umount %s"), {ShellArg(dev)}) == 0)
         StoreValue(kMountConf, dev.toLocal8Bit(), {});
     RefreshDiskTree();

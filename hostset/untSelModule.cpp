@@ -72,25 +72,57 @@ void TfmSelModule::btnOKClick()
 
 void TfmSelModule::lbModulesDblClick() { btnOKClick(); }
 
-QString ModuleDescription(const QStringList &InfoLines, const QString &Module)
+namespace {
+// Name with each character case-folded on its own, as the case-blind text
+// comparison folds them: two names are equal ignoring case exactly when
+// their folded forms are.
+QString FoldName(QStringView Name)
 {
+    QString folded;
+    folded.reserve(Name.size());
+    for (qsizetype i = 0; i < Name.size(); ++i) {
+        char32_t c = Name[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < Name.size() && Name[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), Name[++i].unicode());
+        c = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(c)) {
+            folded += QChar(QChar::highSurrogate(c));
+            folded += QChar(QChar::lowSurrogate(c));
+        } else {
+            folded += QChar(char16_t(c));
+        }
+    }
+    return folded;
+}
+} // namespace
+
+TModuleInfo::TModuleInfo(const QStringList &InfoLines)
+{
+    FByName.reserve(InfoLines.size());
     for (const QString &line : InfoLines) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq >= 0 && QStringView(line).left(eq).compare(Module, Qt::CaseInsensitive) == 0)
-            return line.mid(eq + 1);
+        if (eq < 0)
+            continue;
+        QString name = FoldName(QStringView(line).left(eq));
+        if (!FByName.contains(name))   // the first line of a name stays
+            FByName.insert(std::move(name), line.mid(eq + 1));
     }
-    return QString();
+}
+
+QString TModuleInfo::Description(const QString &Module) const
+{
+    return FByName.value(FoldName(Module));
 }
 
 void FillModuleList(TfmSelModule *Dialog, const QStringList &List)
 {
     Dialog->lbModules->clear();
     const QString info = GetAppDir() + QStringLiteral("modinfo.ini");
-    const QStringList lines = FileExists(info) ? LoadTextLines(info) : QStringList();
+    const TModuleInfo descriptions(FileExists(info) ? LoadTextLines(info) : QStringList());
     QList<QTreeWidgetItem *> rows;
     rows.reserve(List.size());
     for (const QString &name : List)
-        rows << new QTreeWidgetItem(QStringList{name, ModuleDescription(lines, name)});
+        rows << new QTreeWidgetItem(QStringList{name, descriptions.Description(name)});
     Dialog->lbModules->addTopLevelItems(rows);
 }
 

@@ -300,6 +300,32 @@ void TestE2EHostsetDisks::partitionFormatMountUnmount()
     QCOMPARE(sb.left(4), QByteArray("XFSB"));
     QCOMPARE(bigEndian32(sb, 84), quint32(268435184));   // allocation-group blocks
 
+    // An /etc/fstab that cannot be read (a directory in its place): its
+    // error shows before anything runs, so no mount is made that could not
+    // be recorded, and nothing is recorded.
+    const QString fstabInside = inside + QStringLiteral("/etc/fstab");
+    QVERIFY(QFile::remove(fstabInside) && QDir().mkdir(fstabInside));
+    writeFile(w + "/tmp/bin/mount", "#!/bin/sh\necho \"$*\" >> /tmp/mount.calls\n", true);
+    QVERIFY(selectRow(1));
+    QVERIFY(pageClick(286 + 37, 368 + 12));
+    {
+        TXSession::TWindow input, box;
+        QVERIFY2(waitDialog(input, 10000), qPrintable(failInfo + said()));
+        QVERIFY(x.keys({"ctrl+a"}, input.Id) && x.type(QString::fromLatin1(data)) && x.keys({"Return"}));
+        QVERIFY(waitFor([&] { return gone(input); }, 5000));
+        QVERIFY2(waitDialog(box, 10000), qPrintable(failInfo + said()));
+        QVERIFY2(box.Width != kCmdWidth || box.Height != kCmdHeight, "a command window came instead of the error");
+        QThread::msleep(300);
+        QVERIFY(x.keys({"Return"}, box.Id));
+        QVERIFY(waitFor([&] { return gone(box); }, 5000));
+    }
+    QThread::msleep(500);
+    QVERIFY(!QFileInfo::exists(w + "/tmp/mount.calls"));
+    QVERIFY(!QFileInfo::exists(inside + "/etc/velkora/mount.conf"));
+    QVERIFY(QDir().rmdir(fstabInside));
+    writeFile(fstabInside, fstab);
+    QVERIFY(QFile::remove(w + "/tmp/bin/mount"));
+
     // Mounted on the data directory: this kernel refuses "nobarrier", and a
     // failed mount leaves mount.conf and fstab as they were.
     auto typeMountPoint = [&] {

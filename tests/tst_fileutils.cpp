@@ -229,22 +229,28 @@ private Q_SLOTS:
         QCOMPARE(kindOf(path), QStringLiteral("link"));
     }
 
-    // Reading never waits; what reports no size never takes more than the
-    // bound, a regular file reads whole whatever its size, and /proc files,
-    // which report no size, read whole.
+    // Reading never waits; what reports no size never takes more than its
+    // bound, a regular file is read whole up to its own, and past it fails
+    // at once however large (a sparse file of 1 TiB), and /proc files, which
+    // report no size, read whole.
     void readSpecial_data()
     {
         QTest::addColumn<QString>("special");   // empty: a regular file of `size` bytes
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("reason");    // empty: read
-        const qint64 bound = kMaxReadFileSize;
+        const qint64 bound = kMaxWholeFileSize;
         QTest::newRow("FIFO") << "fifo" << qint64(0) << "Invalid argument";
         QTest::newRow("endless zero device") << "char 1:5" << qint64(0) << "File too large";
         QTest::newRow("null device") << "char 1:3" << qint64(0) << QString();
+        QTest::newRow("file over the device bound") << QString() << qint64(kMaxReadFileSize) + 1 << QString();
         QTest::newRow("file at the bound") << QString() << bound << QString();
-        QTest::newRow("file over the bound") << QString() << bound + 1 << QString();
-        QTest::newRow("file far over the bound") << QString() << 3 * bound << QString();
+        QTest::newRow("file over the bound") << QString() << bound + 1 << "File too large";
+        QTest::newRow("sparse file of 1 TiB") << QString() << (qint64(1) << 40) << "File too large";
         QTest::newRow("directory") << "dir" << qint64(0) << "Is a directory";
+        QTest::newRow("lines at their bound") << "lines" << qint64(kMaxFileLines) << QString();
+        QTest::newRow("a line over their bound") << "lines" << qint64(kMaxFileLines) + 1 << "File too large";
+        QTest::newRow("lines over their bound, CR LF") << "crlf" << qint64(kMaxFileLines) + 1 << "File too large";
+        QTest::newRow("lines at their bound, CR LF") << "crlf" << qint64(kMaxFileLines) << QString();
     }
     void readSpecial()
     {
@@ -254,7 +260,10 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("modules.conf"));
         const QString target = dir.filePath(QStringLiteral("node"));
-        if (special.isEmpty()) {
+        const bool lineRow = special == QLatin1String("lines") || special == QLatin1String("crlf");
+        if (lineRow) {
+            writeFile(target, special == QLatin1String("lines") ? QByteArray(size, '\n') : QByteArray("\r\n").repeated(size));
+        } else if (special.isEmpty()) {
             QFile f(target);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(size));
         } else if (!makeSpecial(special, target)) {
@@ -272,8 +281,8 @@ private Q_SLOTS:
         QCOMPARE(error, reason.isEmpty() ? QString()
                                          : QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
         if (reason.isEmpty()) {
-            QCOMPARE(lines.size(), size > 0 ? 1 : 0);   // a file of zero bytes is one line
-            if (size > 0)
+            QCOMPARE(lines.size(), lineRow ? size : size > 0 ? 1 : 0);   // a file of zero bytes is one line
+            if (size > 0 && !lineRow)
                 QCOMPARE(lines.first().size(), size);
         }
     }

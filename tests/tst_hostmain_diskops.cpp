@@ -390,15 +390,18 @@ private Q_SLOTS:
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnUmount");
         QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/mount.conf")));
 
-        // No fstab: the mount has run and is recorded; the tree stays.
+        // No fstab: its error, before anything runs or is recorded; the tree stays.
         s.root.remove(QStringLiteral("/etc/fstab"));
         s.mtab({});
         w->RefreshDiskTree();
         s.dialogs.answer(mrOk, QStringLiteral("/d"));
+        const int ran = s.runs.size();
         s.act(*w, QStringLiteral("/dev/sdb1"), "btnMount");
         QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
                                                .arg(s.root.path(QStringLiteral("/etc/fstab"))));
-        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), "/dev/sdb1=/d xfs " + kOpts + "\n");
+        QCOMPARE(s.runs.size(), ran);
+        QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/mount.conf")));
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/mount.conf")), QByteArray());
         QVERIFY(!s.rebuilt(*w));
     }
 
@@ -506,6 +509,59 @@ private Q_SLOTS:
         QVERIFY(s.rebuilt(*w));
         const QTreeWidgetItem *node = findNode(part<QTreeWidget>(*w, "tvDev"), dev);
         QCOMPARE(node->columnCount() > 3 ? node->text(3) : QStringLiteral("-"), mounted);
+    }
+
+    // A command whose result could not be recorded does not run: each file
+    // it records into (or, for a format, reads its options from) is read
+    // first, and one that cannot be read (a directory, a file over the
+    // bound) is reported, naming the file, before anything runs.
+    void unreadableRecordRunsNothing_data()
+    {
+        QTest::addColumn<QString>("dev");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("broken");   // index into mount.conf, md.conf, fstab
+        QTest::addColumn<bool>("huge");    // else a directory
+        QTest::newRow("mount, mount.conf a directory") << "/dev/sdb1" << "btnMount" << 0 << false;
+        QTest::newRow("mount, fstab over the bound") << "/dev/sdb1" << "btnMount" << 2 << true;
+        QTest::newRow("umount, mount.conf over the bound") << "/dev/sda1" << "btnUmount" << 0 << true;
+        QTest::newRow("array create, md.conf a directory") << "/dev/sdc" << "btnMdCreate" << 1 << false;
+        QTest::newRow("array stop, md.conf over the bound") << "/dev/md1" << "btnMdDelete" << 1 << true;
+        QTest::newRow("format, md.conf over the bound") << "/dev/md0" << "btnFormatDevice" << 1 << true;
+        QTest::newRow("format, release file over the bound") << "/dev/md0" << "btnFormatDevice" << 3 << true;
+    }
+    void unreadableRecordRunsNothing()
+    {
+        QFETCH(QString, dev);
+        QFETCH(QString, control);
+        QFETCH(int, broken);
+        QFETCH(bool, huge);
+        TDiskOps s;
+        const QStringList files{"/etc/velkora/mount.conf", "/etc/velkora/md.conf", "/etc/fstab", "/etc/orvix/version"};
+        const QByteArrayList initial = initialFiles() << "3.1\n";
+        for (int i = 0; i < files.size(); ++i)
+            if (i != broken || huge)
+                s.root.write(files[i], initial[i]);
+        const QString path = s.root.path(files[broken]);
+        if (huge)
+            QVERIFY(QFile::resize(path, qint64(30) << 30));
+        else
+            s.root.mkdir(files[broken]);
+        const auto w = s.open();
+        part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        s.dialogs.answer(control == QLatin1String("btnFormatDevice") ? mrYes : mrOk, QStringLiteral("/data"));
+        selectNode(*w, dev);
+        if (control == QLatin1String("btnMdCreate"))
+            w->btnAddDevClick();
+        part<QListWidget>(*w, "lbDev")->addItem(QStringLiteral("sentinel"));
+        part<QAbstractButton>(*w, qPrintable(control))->click();
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot open file \"%1\". %2")
+                                               .arg(path, huge ? "File too large" : "Is a directory"));
+        QCOMPARE(s.commands(), QStringList());
+        for (int i = 0; i < files.size(); ++i)
+            if (i != broken)
+                QCOMPARE(s.root.read(files[i]), initial[i]);
+        QCOMPARE(QFileInfo(path).size(), huge ? qint64(30) << 30 : QFileInfo(path).size());
+        QVERIFY(!s.rebuilt(*w));
     }
 
     // Which fstab lines a mount takes away: the device's and the mount

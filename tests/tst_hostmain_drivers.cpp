@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QApplication>
+#include <QScopeGuard>
 #include <QTreeWidget>
 
 #include <linux/capability.h>
@@ -211,6 +212,44 @@ private Q_SLOTS:
         QCOMPARE(rows, (QStringList{"bnx2|", "e1000|" + description}));
     }
 
+    // Descriptions looked up by name agree with the line-by-line rule (the
+    // first line whose name equals the module's under the case-blind text
+    // comparison) for names where folding is more than ASCII letters: final
+    // sigma, the Kelvin sign, the capital sharp s, letters outside the BMP,
+    // a title-case digraph; and for names that only look alike.
+    void modinfoAgreesWithTheLineRule()
+    {
+        const QStringList names{"e1000", "E1000", "σοφός", "ΣΟΦΟΣ", "k", "\u212a", "ß", "\u1e9e", "\U00010400",
+                                "\U00010428", "\u01c5", "\u01c6", "é", "e\u0301", "a b", "a  b", "", "İ", "i", "ı"};
+        QByteArray ini;
+        int n = 0;
+        for (const QString &name : names)   // every name twice, in other cases: the first must win
+            ini += (name.toUpper() + '=' + QString::number(n++) + '\n' + name + '=' + QString::number(n++) + '\n').toUtf8();
+        const QStringList lines = QString::fromUtf8(ini).split('\n');
+        HostScratch s;
+        s.programFile("modinfo.ini", ini);
+        const auto w = s.open();
+        w->NetModules = names;
+        QStringList rows, expected;
+        for (const QString &name : names) {
+            QString description;
+            for (const QString &line : lines) {
+                const qsizetype eq = line.indexOf('=');
+                if (eq >= 0 && QStringView(line).left(eq).compare(name, Qt::CaseInsensitive) == 0) {
+                    description = line.mid(eq + 1);
+                    break;
+                }
+            }
+            expected << name + '|' + description;
+        }
+        s.choose(QString(), [&](TfmSelModule *d) {
+            for (int i = 0; i < d->lbModules->topLevelItemCount(); ++i)
+                rows << d->lbModules->topLevelItem(i)->text(0) + '|' + d->lbModules->topLevelItem(i)->text(1);
+        });
+        part<QAction>(*w, "menuNIC")->trigger();
+        QCOMPARE(rows, expected);
+    }
+
     // Edit (a double click) and Delete act on the selected line only and
     // follow the selection; no line is selected after a deletion.
     void lineActions_data()
@@ -338,36 +377,50 @@ private Q_SLOTS:
     }
 
     // The list is written over modules.conf only when it came from it: a
-    // file that exists but could not be read keeps every byte, whatever is
-    // asked, and each change shows the open error again. A regular file is
-    // read whole however large it is.
+    // file that exists but could not be read, however the read failed,
+    // keeps every byte, whatever is asked, and each change shows the error
+    // again. A file below the bound is read whole, also one larger than the
+    // bound of files that report no size.
     void unreadFileIsNeverWritten_data()
     {
-        QTest::addColumn<bool>("unreadable");   // else over the bound kept for files without a size
+        QTest::addColumn<QString>("file");   // unreadable, huge (over the bound), alloc (memory runs out), large
         QTest::addColumn<QString>("action");
-        QTest::newRow("unreadable, add") << true << "add";
-        QTest::newRow("unreadable, edit") << true << "edit";
-        QTest::newRow("unreadable, delete") << true << "delete";
-        QTest::newRow("over 4 MiB, add") << false << "add";
+        for (const char *file : {"unreadable", "huge", "alloc"})
+            for (const char *action : {"add", "edit", "delete"})
+                QTest::addRow("%s, %s", file, action) << file << action;
+        QTest::newRow("over 4 MiB, add") << "large" << "add";
     }
     void unreadFileIsNeverWritten()
     {
-        QFETCH(bool, unreadable);
+        QFETCH(QString, file);
         QFETCH(QString, action);
         HostScratch s;
         QByteArray conf = "e1000 debug=1\nbnx2\ntg3 opt=x\naacraid\n";
-        if (!unreadable)
+        if (file == "large")
             conf += '#' + QByteArray(5 << 20, 'x') + '\n';
         s.modulesConf(conf);
         const QString path = s.root.path("/etc/velkora/modules.conf");
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), unreadable ? 0 : 0644) == 0);
+        const QByteArray name = QFile::encodeName(path);
+        const qint64 hugeSize = qint64(30) << 30;
+        if (file == "huge")
+            QVERIFY(QFile::resize(path, hugeSize));
+        QVERIFY(::chmod(name.constData(), file == "unreadable" ? 0 : 0644) == 0);
+        if (file == "alloc")
+            TfmMain::SetModulesLoadHookForTesting([](const QByteArray &) { throw std::bad_alloc(); });
+        const auto resetHook = qScopeGuard([] { TfmMain::SetModulesLoadHookForTesting(nullptr); });
+        struct stat before;
+        QVERIFY(::stat(name.constData(), &before) == 0);
         ModeBitsRule rule;
         if (!rule.holds())
             QSKIP("this process cannot give up its override of the mode bits");
         const auto w = s.open();
-        const QString error = "Cannot open file \"" + path + "\". Permission denied";
-        QCOMPARE(s.dialogs.texts(), unreadable ? QStringList{error} : QStringList());
-        QCOMPARE(modules(*w)->count(), unreadable ? 0 : 5);
+        TfmMain::SetModulesLoadHookForTesting(nullptr);
+        const QString error = file == "alloc" ? QStringLiteral("std::bad_alloc")
+                              : "Cannot open file \"" + path + "\". "
+                                    + (file == "huge" ? "File too large" : "Permission denied");
+        const bool kept = file != "large";
+        QCOMPARE(s.dialogs.texts(), kept ? QStringList{error} : QStringList());
+        QCOMPARE(modules(*w)->count(), kept ? 0 : 5);
         s.dialogs.clear();
         bool chooserShown = false;
         s.choose("e1000e", [&](TfmSelModule *) { chooserShown = true; });
@@ -382,10 +435,100 @@ private Q_SLOTS:
             s.dialogs.answer(action == "edit" ? mrOk : mrYes, "e1000 debug=2");
             part<QPushButton>(*w, action == "edit" ? "btnModuleEdit" : "btnModuleDel")->click();
         }
-        QCOMPARE(s.dialogs.texts(), unreadable ? QStringList{error} : QStringList());
-        QCOMPARE(chooserShown, !unreadable);
+        QCOMPARE(s.dialogs.texts(), kept ? QStringList{error} : QStringList());
+        QCOMPARE(chooserShown, !kept);
         rule.restore();
-        QCOMPARE(s.modulesConf(), unreadable ? conf : conf + "e1000e\n");
+        struct stat after;
+        QVERIFY(::stat(name.constData(), &after) == 0);
+        if (file == "huge") {
+            QCOMPARE(qint64(after.st_size), hugeSize);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.read(conf.size() + 4), conf + QByteArray(4, '\0'));
+        } else {
+            QCOMPARE(s.modulesConf(), kept ? conf : conf + "e1000e\n");
+        }
+        if (kept) {
+            QCOMPARE(after.st_ino, before.st_ino);
+            QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        }
+    }
+
+    // The list goes back only over the bytes it was read from, or over no
+    // file when there was none: whatever another program did to the file
+    // meanwhile stays, the change is not written, the message says why, and
+    // the list is the file's again. Saves that follow the tool's own go on.
+    // ("-": removed, "=": rewritten as it was, empty: untouched)
+    void changedFileIsReadAgain_data()
+    {
+        QTest::addColumn<QByteArray>("start");     // empty: no file
+        QTest::addColumn<QByteArray>("outside");   // what another program leaves
+        QTest::addColumn<QString>("action");
+        const QByteArray two = "e1000\nbnx2\n";
+        QTest::newRow("line appended, add") << two << two + "tg3\n" << "add";
+        QTest::newRow("line appended, edit") << two << two + "tg3\n" << "edit";
+        QTest::newRow("line appended, delete") << two << two + "tg3\n" << "delete";
+        QTest::newRow("line changed, same size") << two << QByteArray("e1000\nbnx3\n") << "add";
+        QTest::newRow("absent, then written") << QByteArray() << QByteArray("tg3\naacraid\n") << "add";
+        QTest::newRow("absent, then written empty") << QByteArray() << QByteArray("(empty)") << "add";
+        QTest::newRow("removed") << two << QByteArray("-") << "add";
+        QTest::newRow("rewritten as it was") << two << QByteArray("=") << "add";
+        QTest::newRow("untouched, twice") << two << QByteArray() << "add";
+    }
+    void changedFileIsReadAgain()
+    {
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, outside);
+        QFETCH(QString, action);
+        HostScratch s;
+        if (!start.isEmpty())
+            s.modulesConf(start);
+        const auto w = s.open();
+        const bool changes = !outside.isEmpty() && outside != "=";
+        if (outside == "-")
+            s.root.remove("/etc/velkora/modules.conf");
+        else if (outside == "=")
+            s.modulesConf(start);
+        else if (changes)
+            s.modulesConf(outside == "(empty)" ? QByteArray() : outside);
+        const QByteArray there = s.root.exists("/etc/velkora/modules.conf") ? s.modulesConf() : QByteArray("-");
+        w->NetModules = QStringList{"e1000e", "igb"};
+        s.choose("e1000e");
+        s.dialogs.answer(action == "edit" ? mrOk : mrYes, "e1000 debug=2");
+        if (action == "add") {
+            part<QAction>(*w, "menuNIC")->trigger();
+        } else {
+            select(*w, 0);
+            part<QPushButton>(*w, action == "edit" ? "btnModuleEdit" : "btnModuleDel")->click();
+        }
+        const QString path = s.root.path("/etc/velkora/modules.conf");
+        const QString said = "The file \"" + path + "\" was changed by another program. The list is read again.";
+        if (changes) {
+            QCOMPARE(s.dialogs.texts().isEmpty() ? QString() : s.dialogs.texts().last(), said);
+            QCOMPARE(s.root.exists("/etc/velkora/modules.conf") ? s.modulesConf() : QByteArray("-"), there);
+            const QByteArray now = there == "-" ? QByteArray() : there;
+            QCOMPARE(listTexts(modules(*w)).join('\n'), QString::fromUtf8(now).chopped(now.isEmpty() ? 0 : 1));
+            QCOMPARE(modules(*w)->currentRow(), -1);
+            QVERIFY(!enabled(*w, "btnModuleEdit"));
+        } else {
+            QVERIFY(!s.dialogs.texts().contains(said));
+            const QByteArray changed = action == "add"      ? start + "e1000e\n"
+                                       : action == "edit" ? "e1000 debug=2\nbnx2\n"
+                                                          : QByteArray("bnx2\n");
+            QCOMPARE(s.modulesConf(), changed);
+        }
+        // Once the list is the file's again, the next change is written, and
+        // so is the one after it.
+        s.dialogs.clear();
+        s.choose("igb");
+        part<QAction>(*w, "menuNIC")->trigger();
+        s.choose("e1000e");
+        part<QAction>(*w, "menuNIC")->trigger();
+        QVERIFY(s.dialogs.texts().isEmpty() || s.dialogs.texts() == QStringList{"模块\"e1000e\"已经存在"});
+        const QStringList listed = listTexts(modules(*w));
+        QCOMPARE(QString::fromUtf8(s.modulesConf()), listed.join('\n') + '\n');
+        QVERIFY(listed.contains("igb"));
+        QVERIFY(listed.contains("e1000e"));
     }
 
     // A failed save reports the file's error and keeps the list's change.

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
@@ -50,18 +51,52 @@ private Q_SLOTS:
         QCOMPARE(part<QPushButton>(*w, "btnModuleAdd")->text(), QStringLiteral("Add"));
     }
 
-    // A step that fails ends the creation handler with its error shown; the
-    // window still opens, without the later steps.
+    // A step that fails shows its error and the steps after it still run:
+    // the driver list (guarded when it is what failed, however it failed),
+    // the disk tree with its mount table, the drivers tab in front.
+    void failingStep_data()
+    {
+        QTest::addColumn<QString>("broken");
+        QTest::addColumn<QString>("reason");   // of the driver list's open error; empty: another step failed
+        QTest::newRow("driver list is a directory") << "dir" << "Is a directory";
+        QTest::newRow("driver list over the bound") << "huge" << "File too large";
+        QTest::newRow("memory runs out reading the driver list") << "alloc" << QString();
+        QTest::newRow("interface listing unreadable") << "netdev" << QString();
+    }
     void failingStep()
     {
+        QFETCH(QString, broken);
+        QFETCH(QString, reason);
         HostScratch s;
         s.module("kernel/drivers/net/e1000.ko");
-        s.root.mkdir("/etc/velkora/modules.conf");
+        s.mtab("/dev/sda1 /a xfs rw 0 0\n");
+        const QString conf = s.root.path("/etc/velkora/modules.conf");
+        if (broken == "dir") {
+            s.root.mkdir("/etc/velkora/modules.conf");
+        } else {
+            s.modulesConf("e1000\n");
+            if (broken == "huge")
+                QVERIFY(QFile::resize(conf, qint64(30) << 30));
+        }
+        if (broken == "netdev") {
+            s.root.remove("/proc/net/dev");
+            s.root.mkdir("/proc/net/dev");
+        }
+        if (broken == "alloc")
+            TfmMain::SetModulesLoadHookForTesting([](const QByteArray &) { throw std::bad_alloc(); });
+        const auto resetHook = qScopeGuard([] { TfmMain::SetModulesLoadHookForTesting(nullptr); });
         const auto w = s.open();
-        QCOMPARE(s.dialogs.texts(), QStringList{"Cannot open file \"" + s.root.path("/etc/velkora/modules.conf")
-                                                + "\". Is a directory"});
+        if (!reason.isEmpty())
+            QCOMPARE(s.dialogs.texts(), QStringList{"Cannot open file \"" + conf + "\". " + reason});
+        else if (broken == "alloc")
+            QCOMPARE(s.dialogs.texts(), QStringList{"std::bad_alloc"});
+        else   // the start's refresh and the tree's
+            QCOMPARE(s.dialogs.texts().size(), 2);
         QCOMPARE(w->NetModules, QStringList{"e1000"});
-        QCOMPARE(part<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(), QStringLiteral("tsDisks"));
+        QCOMPARE(listTexts(part<QListWidget>(*w, "lbModules")), broken == "netdev" ? QStringList{"e1000"} : QStringList());
+        if (broken != "netdev")
+            QCOMPARE(w->MtabLines, QStringList{"/dev/sda1 /a xfs rw 0 0"});
+        QCOMPARE(part<QTabWidget>(*w, "PageControl1")->currentWidget()->objectName(), QStringLiteral("tsModules"));
     }
 
     // modules.conf's lines as list entries: any line end, empty lines kept.
