@@ -6,6 +6,7 @@
 // Target: the scan of 80,000 files at most 1.5 times the floor.
 //
 //   bench_modscan [files...]      (default 1000 20000 80000)
+#include "benchutil.h"
 #include "untMain.h"
 
 #include <QByteArray>
@@ -87,13 +88,6 @@ size_t floorScan(const std::string &dir)
     return names.size();
 }
 
-double now()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -112,36 +106,25 @@ int main(int argc, char **argv)
         const std::string root = QFile::encodeName(dir.path()).toStdString();
         build(root, files);
 
-        // Floor and scan take turns, so that both meet the same load; a
-        // first round of each, not counted, warms the caches.
-        std::vector<double> floor, scan;
+        // Floor and scan take turns, so that both meet the same load.
         size_t floorCount = 0;
         qsizetype scanCount = 0;
-        for (int r = -1; r < kRepetitions; ++r) {
-            double t = now();
-            floorCount = floorScan(root + '/');
-            const double f = now() - t;
-            QStringList list;
-            t = now();
-            TfmMain::ScanModules(dir.path(), list);
-            const double s = now() - t;
-            scanCount = list.size();
-            if (r >= 0) {
-                floor.push_back(f);
-                scan.push_back(s);
-            }
-        }
+        const auto times = bench::takeTurns(kRepetitions, {{[&] { floorCount = floorScan(root + '/'); }},
+                                                           {[&] {
+                                                                QStringList list;
+                                                                TfmMain::ScanModules(dir.path(), list);
+                                                                scanCount = list.size();
+                                                            }}});
+        const std::vector<double> &floor = times[0], &scan = times[1];
         if (size_t(scanCount) != floorCount)
             qFatal("the scan listed %lld names, the floor %zu", static_cast<long long>(scanCount), floorCount);
-        std::sort(floor.begin(), floor.end());
-        std::sort(scan.begin(), scan.end());
         const double best = scan.front() / floor.front();
-        const double median = scan[scan.size() / 2] / floor[floor.size() / 2];
+        const double median = bench::median(scan) / bench::median(floor);
         const bool judged = files == kTargetFiles;
         std::printf("%6d files, %6zu names: scan best %7.2f ms median %7.2f ms, floor best %7.2f ms median %7.2f ms,"
                     " ratio best %.2f median %.2f",
-                    files, floorCount, scan.front() * 1e3, scan[scan.size() / 2] * 1e3, floor.front() * 1e3,
-                    floor[floor.size() / 2] * 1e3, best, median);
+                    files, floorCount, scan.front() * 1e3, bench::median(scan) * 1e3, floor.front() * 1e3,
+                    bench::median(floor) * 1e3, best, median);
         if (judged) {
             const bool ok = median <= kTarget;
             met = met && ok;
