@@ -1,6 +1,7 @@
 // Times the configuration tool's RefreshDiskTree over 256 disks of four
 // partitions each, with a mount table of 1,000 lines in which half the
-// partitions are mounted, and prints it as a ratio to a floor measured in
+// partitions are mounted (one disk in eight has a partition mounted twice,
+// one in sixteen one more by way of a link in /dev), and prints it as a ratio to a floor measured in
 // the same run, the two taking turns. The floor does the same job the plain
 // way: the library's disk refresh, the mount table read once with fgets into
 // a hash of each device's first line, /dev listed once for its links (a
@@ -56,7 +57,7 @@ void build(const QString &root)
     QDir().mkpath(root + QStringLiteral("/proc/net"));
     QDir().mkpath(root + QStringLiteral("/etc/velkora"));
     QByteArray listing = "major minor  #blocks  name\n\n";
-    QList<QByteArray> mounted, other;
+    QList<QByteArray> mounted, other, again;
     for (int i = 0; i < diskCount; ++i) {
         const QString name = bench::diskName(i);
         bench::TTableEntries parts;
@@ -71,8 +72,21 @@ void build(const QString &root)
             const QByteArray dev = "/dev/" + bench::partitionName(name, p).toLatin1();
             mounted << dev + " /data" + dev.mid(4) + " xfs rw,noatime,attr2,inode64 0 0";
         }
+        // One disk in eight has its first partition mounted a second time,
+        // further down: the first line is the one shown.
+        if (i % 8 == 0)
+            again << "/dev/" + bench::partitionName(name, 1).toLatin1() + " /srv/" + QByteArray::number(i)
+                         + " xfs rw,relatime 0 0";
+        // One in sixteen has its second partition mounted by way of a link's
+        // target, as a mapped device is listed.
+        if (i % 16 == 0) {
+            const QByteArray part = bench::partitionName(name, 2).toLatin1();
+            if (::symlink("mapper/" + part, QFile::encodeName(root) + "/dev/" + part) != 0)
+                qFatal("cannot link %s", part.constData());
+            mounted << "/dev/mapper/" + part + " /vol/" + part + " ext4 rw,relatime 0 0";
+        }
     }
-    for (int i = 0; mounted.size() + other.size() < mtabLines; ++i)
+    for (int i = 0; mounted.size() + other.size() + again.size() < mtabLines; ++i)
         other << "tmpfs /run/user/" + QByteArray::number(i) + " tmpfs rw,nosuid,nodev,relatime 0 0";
     // The other mounts first and between, as a real table mixes them.
     QByteArray mtab;
@@ -82,6 +96,8 @@ void build(const QString &root)
         if (i < mounted.size())
             mtab += mounted[i] + '\n';
     }
+    for (const QByteArray &line : std::as_const(again))
+        mtab += line + '\n';
     writeFile(root + QStringLiteral("/proc/partitions"), listing);
     writeFile(root + QStringLiteral("/proc/net/dev"), "Inter-|\n face |\n");
     writeFile(root + QStringLiteral("/etc/mtab"), mtab);
@@ -248,7 +264,7 @@ int main(int argc, char **argv)
         for (int j = 0; j < disk->childCount(); ++j)
             mountedNodes += disk->child(j)->columnCount() > 3;
     }
-    if (nodes != diskCount * (1 + kPartitions) || mountedNodes != diskCount * kPartitions / 2)
+    if (nodes != diskCount * (1 + kPartitions) || mountedNodes != diskCount * kPartitions / 2 + (diskCount + 15) / 16)
         qFatal("unexpected tree: %d nodes, %d mounted", nodes, mountedNodes);
     if (plain.topLevelItemCount() != tree->topLevelItemCount())
         qFatal("the tree has %d disks, the floor's %d", tree->topLevelItemCount(), plain.topLevelItemCount());
