@@ -2,7 +2,8 @@
 // trees of 1,000, 20,000 and 80,000 files, against a floor measured in the
 // same run: the same directory walk in plain C (opendir/readdir, names cut
 // at their last dot into std::string) plus one std::sort and one
-// std::unique, both ignoring case with strcasecmp.
+// std::unique, both ignoring case with strcasecmp. The two take turns, and
+// each side's clock includes freeing the list it made.
 // Target: the scan of 80,000 files at most 1.5 times the floor.
 //
 //   bench_modscan [files...]      (default 1000 20000 80000)
