@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QVector>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -191,17 +190,9 @@ int main(int argc, char **argv)
         }
         std::fclose(listing);
     };
-    // The two take turns, so that both meet the same load; a first round of
-    // each, not counted, warms the caches.
-    refreshOnce();
-    floorOnce();
-    std::vector<double> refresh, floor;
-    for (int r = 0; r < kRepetitions; ++r) {
-        refresh.push_back(bench::timeRuns(1, refreshOnce).front());
-        floor.push_back(bench::timeRuns(1, floorOnce).front());
-    }
-    std::sort(refresh.begin(), refresh.end());
-    std::sort(floor.begin(), floor.end());
+    // The two take turns, so that both meet the same load.
+    const auto times = bench::takeTurns(kRepetitions, {{refreshOnce}, {floorOnce}});
+    const std::vector<double> &refresh = times[0], &floor = times[1];
 
     // Both found the same: disks, sizes and partitions, field for field.
     if (disks.Count() != diskCount || int(found.size()) != diskCount)
@@ -226,12 +217,12 @@ int main(int argc, char **argv)
     }
 
     const double best = refresh.front() / floor.front();
-    const double median = refresh[refresh.size() / 2] / floor[floor.size() / 2];
+    const double median = bench::median(refresh) / bench::median(floor);
     const bool met = median <= kTarget;
     std::printf("disks %d, partitions %d, table sectors %d (the same in the refresh and the floor)\n", disks.Count(),
                 partitions, b.sectors);
-    std::printf("refresh best %.1f us, median %.1f us\n", refresh.front() * 1e6, refresh[refresh.size() / 2] * 1e6);
-    std::printf("floor   best %.1f us, median %.1f us\n", floor.front() * 1e6, floor[floor.size() / 2] * 1e6);
+    std::printf("refresh best %.1f us, median %.1f us\n", refresh.front() * 1e6, bench::median(refresh) * 1e6);
+    std::printf("floor   best %.1f us, median %.1f us\n", floor.front() * 1e6, bench::median(floor) * 1e6);
     std::printf("ratio best %.2f, median %.2f (target: median <= %.1f: %s)\n", best, median, kTarget,
                 met ? "met" : "missed");
     SetSystemRootForTesting(QString());

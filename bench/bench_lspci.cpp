@@ -1,14 +1,18 @@
 // Times the console's device tree (LoadPciTree) over a long lspci listing and
 // prints it as a ratio to a floor measured in the same run: the plainest way
 // Qt allows to do the same job. The floor runs the same command, reads it
-// with fgets, makes a QTreeWidgetItem per class and per device under the
-// host's root item and switches Qt's own sorting on; its tree must equal the
-// project's, node for node. Target: the tree in at most 0.6 times the
-// floor's time (medians). The ratio to running the command and reading its
-// output raw into one buffer is printed for reading. lspci is a stand-in that
-// prints a file of generated lines in the real tool's form.
+// with fgets, makes a QTreeWidgetItem per class and per device apart from any
+// tree, adds each class's devices to it and the classes to the host's root
+// item in one call each, puts the root in the tree and switches Qt's own
+// sorting on; its tree must equal the project's, node for node. Only the
+// build is timed on either side: each tree is cleared of the last run's
+// items off the clock. Target: the tree in at most 0.6 times the floor's time
+// (medians). The ratio to running the command and reading its output raw
+// into one buffer is printed for reading. lspci is a stand-in that prints a
+// file of generated lines in the real tool's form.
 //
 //   bench_lspci [lines]      (default 16000)
+#include "benchutil.h"
 #include "untConMain.h"
 #include "vkCmdUtils.h"
 #include "vkPaths.h"
@@ -24,12 +28,10 @@
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -60,15 +62,6 @@ QByteArray listing(int lines)
     return out;
 }
 
-double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double timeOnce(const std::function<void()> &f)
-{
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    return seconds(std::chrono::steady_clock::now() - start);
-}
-
 int countDevices(const QTreeWidget *tree)
 {
     int n = 0;
@@ -79,17 +72,19 @@ int countDevices(const QTreeWidget *tree)
 }
 
 // The plain tree: one item per class, found by its text, and one per device
-// under it, in the listing's order; Qt sorts every level when sorting is
-// switched on.
+// for it, in the listing's order, all made apart from the tree; each class
+// takes its devices and the root its classes in one call, and the root joins
+// the tree whole. Qt sorts every level when sorting is switched on.
 void floorTree(QTreeWidget *tree)
 {
     tree->setSortingEnabled(false);
-    tree->clear();
     FILE *pipe = popen("lspci", "r");
     if (!pipe)
         qFatal("popen failed");
-    auto *root = new QTreeWidgetItem(tree, {GetLocalHostName()});
-    QHash<QString, QTreeWidgetItem *> classes;
+    auto *root = new QTreeWidgetItem(QStringList{GetLocalHostName()});
+    QHash<QString, int> classIndex;
+    QList<QTreeWidgetItem *> classes;
+    std::vector<QList<QTreeWidgetItem *>> devices;
     char line[1025];
     while (std::fgets(line, sizeof line, pipe)) {
         const QString text = QString::fromLocal8Bit(line).trimmed();
@@ -99,12 +94,23 @@ void floorTree(QTreeWidget *tree)
         const qsizetype colon = rest.indexOf(QLatin1Char(':'));
         const QString cls = colon < 0 ? QString() : rest.left(colon).trimmed();
         const QString description = (colon < 0 ? rest : rest.mid(colon + 1)).trimmed();
-        QTreeWidgetItem *&node = classes[cls];
-        if (!node)
-            node = new QTreeWidgetItem(root, {cls});
-        new QTreeWidgetItem(node, {description + QLatin1String(" (") + bus + QLatin1Char(')')});
+        const auto found = classIndex.constFind(cls);
+        int k = 0;
+        if (found != classIndex.cend()) {
+            k = *found;
+        } else {
+            k = int(classes.size());
+            classIndex.insert(cls, k);
+            classes << new QTreeWidgetItem(QStringList{cls});
+            devices.emplace_back();
+        }
+        devices[size_t(k)] << new QTreeWidgetItem(QStringList{description + QLatin1String(" (") + bus + QLatin1Char(')')});
     }
     pclose(pipe);
+    for (int k = 0; k < classes.size(); ++k)
+        classes[k]->addChildren(devices[size_t(k)]);
+    root->addChildren(classes);
+    tree->addTopLevelItem(root);
     tree->setSortingEnabled(true);
     root->setExpanded(true);
 }
@@ -166,31 +172,28 @@ int main(int argc, char **argv)
     QTreeWidget plain;
     plain.header()->setSortIndicator(0, Qt::AscendingOrder);
 
-    // Floor, raw read and measure take turns, so that all meet the same load.
+    // Raw read, floor and measure take turns, so that all meet the same load.
+    // Each tree is cleared of the last run's items off the clock.
     int read = 0;
-    std::vector<double> floor, raw, load;
-    for (int r = 0; r < kRepetitions; ++r) {
-        raw.push_back(timeOnce([&] {
-            FILE *pipe = popen("lspci", "r");
-            if (!pipe)
-                qFatal("popen failed");
-            static char buf[65536];
-            int newlines = 0;
-            ssize_t n;
-            while ((n = ::read(fileno(pipe), buf, sizeof buf)) > 0)
-                for (const char *p = buf; (p = static_cast<const char *>(std::memchr(p, '\n', size_t(buf + n - p))));
-                     ++p)
-                    ++newlines;
-            pclose(pipe);
-            read = newlines;
-        }));
-        floor.push_back(timeOnce([&] { floorTree(&plain); }));
-        tree->clear();
-        load.push_back(timeOnce([&] { window.LoadPciTree(); }));
-    }
-    std::sort(floor.begin(), floor.end());
-    std::sort(raw.begin(), raw.end());
-    std::sort(load.begin(), load.end());
+    const auto times = bench::takeTurns(
+        kRepetitions,
+        {{[&] {
+              FILE *pipe = popen("lspci", "r");
+              if (!pipe)
+                  qFatal("popen failed");
+              static char buf[65536];
+              int newlines = 0;
+              ssize_t n;
+              while ((n = ::read(fileno(pipe), buf, sizeof buf)) > 0)
+                  for (const char *p = buf;
+                       (p = static_cast<const char *>(std::memchr(p, '\n', size_t(buf + n - p)))); ++p)
+                      ++newlines;
+              pclose(pipe);
+              read = newlines;
+          }},
+         {[&] { floorTree(&plain); }, [&] { plain.clear(); }},
+         {[&] { window.LoadPciTree(); }, [&] { tree->clear(); }}});
+    const std::vector<double> &raw = times[0], &floor = times[1], &load = times[2];
     if (read != lines || countDevices(tree) != lines)
         qFatal("read %d lines and shows %d devices, expected %d", read, countDevices(tree), lines);
     if (tree->topLevelItemCount() != 1 || plain.topLevelItemCount() != 1)
@@ -199,7 +202,7 @@ int main(int argc, char **argv)
     if (!difference.isEmpty())
         qFatal("the trees differ at %s", qPrintable(difference));
 
-    auto median = [](const std::vector<double> &v) { return v[v.size() / 2]; };
+    using bench::median;
     std::printf("lines %d, classes %d (the same tree as the floor's, node for node)\n", lines,
                 tree->topLevelItem(0)->childCount());
     std::printf("LoadPciTree best %.1f ms, median %.1f ms\n", load.front() * 1e3, median(load) * 1e3);

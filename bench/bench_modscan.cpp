@@ -2,10 +2,12 @@
 // trees of 1,000, 20,000 and 80,000 files, against a floor measured in the
 // same run: the same directory walk in plain C (opendir/readdir, names cut
 // at their last dot into std::string) plus one std::sort and one
-// std::unique, both ignoring case with strcasecmp.
+// std::unique, both ignoring case with strcasecmp. The two take turns, each
+// from an empty list, the last run's list freed off the clock on both sides.
 // Target: the scan of 80,000 files at most 1.5 times the floor.
 //
 //   bench_modscan [files...]      (default 1000 20000 80000)
+#include "benchutil.h"
 #include "untMain.h"
 
 #include <QByteArray>
@@ -73,9 +75,8 @@ void walk(const std::string &dir, std::vector<std::string> &names)
     closedir(d);
 }
 
-size_t floorScan(const std::string &dir)
+size_t floorScan(const std::string &dir, std::vector<std::string> &names)
 {
-    std::vector<std::string> names;
     walk(dir, names);
     std::sort(names.begin(), names.end(),
               [](const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
@@ -85,13 +86,6 @@ size_t floorScan(const std::string &dir)
                             }),
                 names.end());
     return names.size();
-}
-
-double now()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
 } // namespace
@@ -112,36 +106,31 @@ int main(int argc, char **argv)
         const std::string root = QFile::encodeName(dir.path()).toStdString();
         build(root, files);
 
-        // Floor and scan take turns, so that both meet the same load; a
-        // first round of each, not counted, warms the caches.
-        std::vector<double> floor, scan;
+        // Floor and scan take turns, so that both meet the same load. Each
+        // starts from an empty list; the last run's list is freed off the
+        // clock on both sides.
+        std::vector<std::string> floorNames;
+        QStringList scanList;
         size_t floorCount = 0;
         qsizetype scanCount = 0;
-        for (int r = -1; r < kRepetitions; ++r) {
-            double t = now();
-            floorCount = floorScan(root + '/');
-            const double f = now() - t;
-            QStringList list;
-            t = now();
-            TfmMain::ScanModules(dir.path(), list);
-            const double s = now() - t;
-            scanCount = list.size();
-            if (r >= 0) {
-                floor.push_back(f);
-                scan.push_back(s);
-            }
-        }
+        const auto times = bench::takeTurns(
+            kRepetitions,
+            {{[&] { floorCount = floorScan(root + '/', floorNames); }, [&] { std::vector<std::string>().swap(floorNames); }},
+             {[&] {
+                  TfmMain::ScanModules(dir.path(), scanList);
+                  scanCount = scanList.size();
+              },
+              [&] { scanList = QStringList(); }}});
+        const std::vector<double> &floor = times[0], &scan = times[1];
         if (size_t(scanCount) != floorCount)
             qFatal("the scan listed %lld names, the floor %zu", static_cast<long long>(scanCount), floorCount);
-        std::sort(floor.begin(), floor.end());
-        std::sort(scan.begin(), scan.end());
         const double best = scan.front() / floor.front();
-        const double median = scan[scan.size() / 2] / floor[floor.size() / 2];
+        const double median = bench::median(scan) / bench::median(floor);
         const bool judged = files == kTargetFiles;
         std::printf("%6d files, %6zu names: scan best %7.2f ms median %7.2f ms, floor best %7.2f ms median %7.2f ms,"
                     " ratio best %.2f median %.2f",
-                    files, floorCount, scan.front() * 1e3, scan[scan.size() / 2] * 1e3, floor.front() * 1e3,
-                    floor[floor.size() / 2] * 1e3, best, median);
+                    files, floorCount, scan.front() * 1e3, bench::median(scan) * 1e3, floor.front() * 1e3,
+                    bench::median(floor) * 1e3, best, median);
         if (judged) {
             const bool ok = median <= kTarget;
             met = met && ok;

@@ -1,11 +1,13 @@
 #pragma once
-// Pieces the disk benchmarks share: partition-table sectors for scratch disk
-// images, the disk names the kernel listing gives them, and timed runs.
+// Pieces the benchmarks share: partition-table sectors for scratch disk
+// images, the disk names the kernel listing gives them, and timed runs taken
+// in turns.
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -48,18 +50,38 @@ inline QString partitionName(const QString &disk, int n)
 
 inline double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Times f Repetitions times; the times in seconds, fastest first.
-template <typename F>
-std::vector<double> timeRuns(int Repetitions, F &&f)
+// One job to time: Run on the clock; Before, when set, just ahead of each run
+// and off the clock (to clear what the last run left, where the job proper
+// does not).
+struct TTimedJob {
+    std::function<void()> Run;
+    std::function<void()> Before = {};
+};
+
+// Runs the jobs in turns, one run of each a round, so that the load of a
+// shared machine falls on all of them alike rather than on whichever ran
+// while it lasted. A first round, not counted, warms the caches. Each job's
+// times in seconds, fastest first, in the order of Jobs.
+inline std::vector<std::vector<double>> takeTurns(int Rounds, const std::vector<TTimedJob> &Jobs)
 {
-    std::vector<double> t;
-    for (int r = 0; r < Repetitions; ++r) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        t.push_back(seconds(std::chrono::steady_clock::now() - start));
+    std::vector<std::vector<double>> times(Jobs.size());
+    for (int r = -1; r < Rounds; ++r) {
+        for (size_t j = 0; j < Jobs.size(); ++j) {
+            if (Jobs[j].Before)
+                Jobs[j].Before();
+            const auto start = std::chrono::steady_clock::now();
+            Jobs[j].Run();
+            const double t = seconds(std::chrono::steady_clock::now() - start);
+            if (r >= 0)
+                times[j].push_back(t);
+        }
     }
-    std::sort(t.begin(), t.end());
-    return t;
+    for (std::vector<double> &t : times)
+        std::sort(t.begin(), t.end());
+    return times;
 }
+
+// The middle of times sorted fastest first (the upper middle of an even count).
+inline double median(const std::vector<double> &Sorted) { return Sorted[Sorted.size() / 2]; }
 
 } // namespace bench
