@@ -10,8 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +26,26 @@ QString units(const QList<char16_t> &u)
     for (char16_t c : u)
         s.append(QChar(c));
     return s;
+}
+
+// Format takes its arguments as a braced list; a row's list is spread here.
+QString formatRow(const QString &fmt, const QVariantList &a)
+{
+    switch (a.size()) {
+    case 0: return Format(fmt, {});
+    case 1: return Format(fmt, {a[0]});
+    case 2: return Format(fmt, {a[0], a[1]});
+    case 3: return Format(fmt, {a[0], a[1], a[2]});
+    default: return Format(fmt, {a[0], a[1], a[2], a[3]});
+    }
+}
+
+// Where descriptor fd leads, "" when it is closed.
+QByteArray fdTarget(int fd)
+{
+    char buf[256];
+    const ssize_t n = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), buf, sizeof buf);
+    return n > 0 ? QByteArray(buf, int(n)) : QByteArray();
 }
 
 } // namespace
@@ -110,6 +135,8 @@ private Q_SLOTS:
         SetAppFileNameForTesting(QStringLiteral("/opt/app/vkpanel"));
         QCOMPARE(GetAppFileName(), QStringLiteral("/opt/app/vkpanel"));
         QCOMPARE(GetAppDir(), QStringLiteral("/opt/app/"));
+        SetAppFileNameForTesting(QStringLiteral("/vkpanel"));
+        QCOMPARE(GetAppDir(), QStringLiteral("/"));
         SetAppFileNameForTesting(QStringLiteral("vkpanel"));
         QCOMPARE(GetAppDir(), QString());
         SetAppFileNameForTesting(QString());
@@ -126,6 +153,7 @@ private Q_SLOTS:
         QTest::newRow("controls") << QStringLiteral("\r\n \x01") << true;
         QTest::newRow("padded letter") << QStringLiteral(" a ") << false;
         QTest::newRow("no-break space counts as text") << QStringLiteral("\u00a0") << false;
+        QTest::newRow("exclamation mark") << QStringLiteral("!") << false;
     }
     void checkNotEmpty()
     {
@@ -139,6 +167,119 @@ private Q_SLOTS:
             QVERIFY(raises);
             QCOMPARE(e.Message(), msg);
         }
+    }
+
+    // Everything up to and including the space goes at both ends; wider
+    // characters whose low byte is a blank or a control stay.
+    void trimCtl_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("only controls") << QStringLiteral(" \t\r\n\x01 ") << QString();
+        QTest::newRow("both ends") << QStringLiteral("\t a b \x1f\n") << QStringLiteral("a b");
+        QTest::newRow("one character left") << QStringLiteral("  x  ") << QStringLiteral("x");
+        QTest::newRow("nothing to trim") << QStringLiteral("!x~") << QStringLiteral("!x~");
+        QTest::newRow("wide characters kept")
+            << QStringLiteral(" \u4e20\u00e9\u0120\u00a0 ") << QStringLiteral("\u4e20\u00e9\u0120\u00a0");
+    }
+    void trimCtl()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(TrimCtl(in), out);
+        QCOMPARE(TrimCtl(QStringView(in)).toString(), out);
+    }
+
+    // %s, %d, %u, %x and %% take the next argument each; 64-bit values
+    // keep every digit; a placeholder of another kind, or one without an
+    // argument, raises.
+    void format_data()
+    {
+        QTest::addColumn<QString>("fmt");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<QString>("expected");   // null: raises
+        QTest::newRow("every kind") << "%s|%d|%u|%x|%%" << QVariantList{"a", -5, 7u, 255} << "a|-5|7|FF|%";
+        QTest::newRow("64-bit values")
+            << "%d %u %x" << QVariantList{qlonglong(-5000000000LL), qulonglong(4294967296ULL), qulonglong(0xABCDEF012ULL)}
+            << "-5000000000 4294967296 ABCDEF012";
+        QTest::newRow("text only") << "no placeholder" << QVariantList{} << "no placeholder";
+        QTest::newRow("percent at the end") << "100%" << QVariantList{} << "100%";
+        QTest::newRow("doubled percent takes nothing") << "%%s" << QVariantList{} << "%s";
+        QTest::newRow("arguments left over") << "%s" << QVariantList{"a", "b"} << "a";
+        QTest::newRow("argument missing") << "%s %s" << QVariantList{"a"} << QString();
+        QTest::newRow("unknown kind") << "%q" << QVariantList{"a"} << QString();
+        QTest::newRow("upper-case kind") << "%S" << QVariantList{"a"} << QString();
+    }
+    void format()
+    {
+        QFETCH(QString, fmt);
+        QFETCH(QVariantList, args);
+        QFETCH(QString, expected);
+        try {
+            QCOMPARE(formatRow(fmt, args), expected);
+            QVERIFY(!expected.isNull());
+        } catch (const EConvertError &e) {
+            QVERIFY(expected.isNull());
+            QCOMPARE(e.Message(), "Format '" + fmt + "' invalid or incompatible with argument");
+        }
+    }
+
+    // In a child started with some of descriptors 0 to 2 closed: each closed
+    // one is /dev/null afterwards, open for reading and writing and kept
+    // across exec; the open ones keep their targets; SIGPIPE is ignored.
+    void prepareProcessStart_data()
+    {
+        QTest::addColumn<QByteArray>("closed");
+        QTest::newRow("none") << QByteArray();
+        QTest::newRow("input") << QByteArray("0");
+        QTest::newRow("output") << QByteArray("1");
+        QTest::newRow("error output") << QByteArray("2");
+        QTest::newRow("output and error output") << QByteArray("12");
+        QTest::newRow("all three") << QByteArray("012");
+    }
+    void prepareProcessStart()
+    {
+        QFETCH(QByteArray, closed);
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            std::signal(SIGPIPE, SIG_DFL);
+            const int firstFree = ::fcntl(0, F_DUPFD, 3);   // above the three, before and after
+            ::close(firstFree);
+            QByteArray before[3];
+            for (int fd = 0; fd <= 2; ++fd) {
+                if (closed.contains(char('0' + fd)))
+                    ::close(fd);
+                else
+                    before[fd] = fdTarget(fd);
+            }
+            PrepareProcessStart();
+            int failed = 0;
+            for (int fd = 0; fd <= 2; ++fd) {
+                const bool wasClosed = closed.contains(char('0' + fd));
+                const int fdFlags = ::fcntl(fd, F_GETFD);
+                const int flFlags = ::fcntl(fd, F_GETFL);
+                if (fdFlags < 0 || (fdFlags & FD_CLOEXEC))
+                    failed |= 1;
+                if (fdTarget(fd) != (wasClosed ? QByteArray("/dev/null") : before[fd]))
+                    failed |= 2;
+                if (wasClosed && (flFlags < 0 || (flFlags & O_ACCMODE) != O_RDWR))
+                    failed |= 4;
+            }
+            // No stray descriptor is left behind.
+            if (::fcntl(0, F_DUPFD, 3) != firstFree)
+                failed |= 8;
+            struct sigaction sa = {};
+            if (::sigaction(SIGPIPE, nullptr, &sa) != 0 || sa.sa_handler != SIG_IGN)
+                failed |= 16;
+            ::_exit(failed);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     void utf8ToWide_data()
@@ -161,6 +302,13 @@ private Q_SLOTS:
         QTest::newRow("six bytes then text")
             << QByteArray("\xFC\x84\x80\x80\x80\x80z") << units({0xFFFD, 'z'});
         QTest::newRow("mixed") << QByteArray("a\xC3\xA9" "b") << units({'a', 0xE9, 'b'});
+        // The last byte of each lead range, and overlong five- and six-byte
+        // forms, which the offset table brings back to a small value.
+        QTest::newRow("last continuation byte alone") << QByteArray("\xBF") << units({0x00BF});
+        QTest::newRow("last four-byte lead") << QByteArray("\xF7\xBF\xBF\xBF" "z") << units({0xFFFD, 'z'});
+        QTest::newRow("last five-byte lead") << QByteArray("\xFB\xBF\xBF\xBF\xBF" "z") << units({0xFFFD, 'z'});
+        QTest::newRow("overlong five bytes") << QByteArray("\xF8\x80\x80\x81\x81") << units({'A'});
+        QTest::newRow("overlong six bytes") << QByteArray("\xFC\x80\x80\x80\x81\x81") << units({'A'});
         // Cut-off tails: one replacement character, nothing read past the end.
         QTest::newRow("cut two-byte") << QByteArray("a\xC3") << units({'a', 0xFFFD});
         QTest::newRow("cut three-byte") << QByteArray("\xE4\xB8") << units({0xFFFD});
