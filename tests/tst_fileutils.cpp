@@ -405,6 +405,8 @@ private Q_SLOTS:
         QTest::newRow("a and z fold") << mounts << "/DEV/SDAZ" << QByteArray() << false << QByteArray("az");
         QTest::newRow("brackets are not braces") << mounts << "md[0]" << QByteArray() << false << QByteArray();
         QTest::newRow("Latin-1 letters keep their case") << mounts << QString::fromLatin1("caf\xc9") << QByteArray() << false << QByteArray();
+        QTest::newRow("first line replaced") << mounts << "/dev/sdb10" << QByteArray("/new") << true
+                                             << "/dev/sdb10=/new" + mounts.mid(mounts.indexOf('\n'));
         QTest::newRow("first line deleted") << mounts << "/dev/SDB10" << QByteArray("") << true
                                             << mounts.mid(mounts.indexOf('\n') + 1);
     }

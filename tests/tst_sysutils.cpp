@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +54,19 @@ QByteArray fdTarget(int fd)
 class TestSysUtils : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // A copy of this program started by appFileOfARemovedProgram: once
+        // told its file is gone, it writes where it thinks it lies.
+        const QByteArray answer = qgetenv("VK_SAY_APPFILE");
+        if (!answer.isEmpty()) {
+            char c;
+            (void)!::read(STDIN_FILENO, &c, 1);
+            QFile f(QFile::decodeName(answer));
+            const bool written = f.open(QIODevice::WriteOnly) && f.write(GetAppFileName().toUtf8()) >= 0 && f.flush();
+            ::_exit(written ? 0 : 1);
+        }
+    }
     void cleanup() { SetAppFileNameForTesting(QString()); }
 
     void includeTrailingSlash_data()
@@ -141,6 +155,30 @@ private Q_SLOTS:
         QCOMPARE(GetAppDir(), QString());
         SetAppFileNameForTesting(QString());
         QCOMPARE(GetAppFileName(), real);
+    }
+
+    // The process's link names a removed program file with " (deleted)"
+    // behind it, the loader's record only the path it was started by: the
+    // longer of the two is the answer.
+    void appFileOfARemovedProgram()
+    {
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("vkcopy"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VK_SAY_APPFILE"), dir.filePath(QStringLiteral("said")));
+        p.setProcessEnvironment(env);
+        p.start(copy, {});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(QFile::remove(copy));
+        p.write("\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 0);
+        QFile said(dir.filePath(QStringLiteral("said")));
+        QVERIFY(said.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(said.readAll()), copy + QStringLiteral(" (deleted)"));
     }
 
     void checkNotEmpty_data()
