@@ -181,6 +181,12 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(said.readAll()), copy + QStringLiteral(" (deleted)"));
     }
 
+    void ifThenStr()
+    {
+        QCOMPARE(IfThenStr(true, QStringLiteral("yes"), QStringLiteral("no")), QStringLiteral("yes"));
+        QCOMPARE(IfThenStr(false, QStringLiteral("yes"), QStringLiteral("no")), QStringLiteral("no"));
+    }
+
     void checkNotEmpty_data()
     {
         QTest::addColumn<QString>("value");
@@ -219,7 +225,7 @@ private Q_SLOTS:
         QTest::newRow("one character left") << QStringLiteral("  x  ") << QStringLiteral("x");
         QTest::newRow("nothing to trim") << QStringLiteral("!x~") << QStringLiteral("!x~");
         QTest::newRow("wide characters kept")
-            << QStringLiteral(" \u4e20\u00e9\u0120\u00a0 ") << QStringLiteral("\u4e20\u00e9\u0120\u00a0");
+            << QStringLiteral(" \u4e20\u00a0\u00e9\u0120 ") << QStringLiteral("\u4e20\u00a0\u00e9\u0120");
     }
     void trimCtl()
     {
