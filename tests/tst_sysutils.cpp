@@ -56,18 +56,24 @@ class TestSysUtils : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        // A copy of this program started by appFileOfARemovedProgram: once
-        // told its file is gone, it writes where it thinks it lies.
+        // A copy of this program started by appFileOfACopy: once told its
+        // file is gone, it writes where it thinks it lies.
         const QByteArray answer = qgetenv("VK_SAY_APPFILE");
         if (!answer.isEmpty()) {
             char c;
             (void)!::read(STDIN_FILENO, &c, 1);
+            if (qEnvironmentVariableIsSet("VK_NO_LINK"))
+                SetProgramLinkForTesting("/nonexistent/exe");
             QFile f(QFile::decodeName(answer));
             const bool written = f.open(QIODevice::WriteOnly) && f.write(GetAppFileName().toUtf8()) >= 0 && f.flush();
             ::_exit(written ? 0 : 1);
         }
     }
-    void cleanup() { SetAppFileNameForTesting(QString()); }
+    void cleanup()
+    {
+        SetAppFileNameForTesting(QString());
+        SetProgramLinkForTesting({});
+    }
 
     void includeTrailingSlash_data()
     {
@@ -157,28 +163,76 @@ private Q_SLOTS:
         QCOMPARE(GetAppFileName(), real);
     }
 
-    // The process's link names a removed program file with " (deleted)"
-    // behind it, the loader's record only the path it was started by: the
-    // longer of the two is the answer.
-    void appFileOfARemovedProgram()
+    // The longer of the link and the loader's record of the main program
+    // (the path it was started by, resolved); the loader's on a tie or when
+    // the link cannot be read. Links stand in for the process's own here.
+    void appFileLongerName_data()
     {
+        QTest::addColumn<int>("extra");   // the link's length beyond the loader's; -1: no link
+        QTest::addColumn<bool>("linkWins");
+        QTest::newRow("no link") << -1 << false;
+        QTest::newRow("shorter link") << -1000 << false;
+        QTest::newRow("link as long") << 0 << false;
+        QTest::newRow("link one longer") << 1 << true;
+    }
+    void appFileLongerName()
+    {
+        QFETCH(int, extra);
+        QFETCH(bool, linkWins);
+        const QString loader = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
         QTemporaryDir dir;
-        const QString copy = dir.filePath(QStringLiteral("vkcopy"));
+        const QString link = dir.filePath(QStringLiteral("exe"));
+        const QByteArray target = '/' + QByteArray(qMax(0, int(loader.toUtf8().size()) + extra - 1), 'x');
+        if (extra != -1)
+            QVERIFY(::symlink(target.constData(), QFile::encodeName(link).constData()) == 0);
+        SetProgramLinkForTesting(QFile::encodeName(link));
+        QCOMPARE(GetAppFileName(), linkWins ? QString::fromUtf8(target) : loader);
+    }
+
+    // A copy of this program, started by its full or by a relative path,
+    // its file removed or not, with or without the link. The link names a
+    // removed file with " (deleted)" behind it; the loader's record is the
+    // path the program was started by, resolved, or as it was when it is
+    // full and can no longer be resolved; a relative one is dropped then.
+    void appFileOfACopy_data()
+    {
+        QTest::addColumn<bool>("relative");
+        QTest::addColumn<bool>("removed");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<QString>("expected");   // after the copy's directory
+        QTest::newRow("removed, the link longer") << false << true << true << "/vkcopy (deleted)";
+        QTest::newRow("relative path resolved") << true << false << false << "/vkcopy";
+        QTest::newRow("removed, full path kept") << false << true << false << "/vkcopy";
+        QTest::newRow("removed, relative path dropped") << true << true << false << QString();
+    }
+    void appFileOfACopy()
+    {
+        QFETCH(bool, relative);
+        QFETCH(bool, removed);
+        QFETCH(bool, link);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString where = QFileInfo(dir.path()).canonicalFilePath();
+        const QString copy = where + QStringLiteral("/vkcopy");
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VK_SAY_APPFILE"), dir.filePath(QStringLiteral("said")));
+        env.insert(QStringLiteral("VK_SAY_APPFILE"), where + QStringLiteral("/said"));
+        if (!link)
+            env.insert(QStringLiteral("VK_NO_LINK"), QStringLiteral("1"));
         p.setProcessEnvironment(env);
-        p.start(copy, {});
+        p.setWorkingDirectory(where);
+        p.start(relative ? QStringLiteral("./vkcopy") : copy, {});
         QVERIFY(p.waitForStarted());
-        QVERIFY(QFile::remove(copy));
+        if (removed)
+            QVERIFY(QFile::remove(copy));
         p.write("\n");
         p.closeWriteChannel();
         QVERIFY(p.waitForFinished());
         QCOMPARE(p.exitCode(), 0);
-        QFile said(dir.filePath(QStringLiteral("said")));
+        QFile said(where + QStringLiteral("/said"));
         QVERIFY(said.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(said.readAll()), copy + QStringLiteral(" (deleted)"));
+        QCOMPARE(QString::fromUtf8(said.readAll()), expected.isNull() ? QString() : where + expected);
     }
 
     void ifThenStr()
