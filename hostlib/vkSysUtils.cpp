@@ -133,17 +133,28 @@ QByteArray loaderProgramName()
     return name.left(4095);
 }
 
+QByteArray &programLink()
+{
+    static QByteArray link("/proc/self/exe");
+    return link;
+}
+
 QByteArray linkProgramName()
 {
     // The process's own link, never a system path to be remapped.
     char buf[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    const ssize_t n = ::readlink(programLink().constData(), buf, sizeof(buf) - 1);
     if (n <= 0)
         return {};
     return QByteArray(buf, int(n));
 }
 
 } // namespace
+
+void SetProgramLinkForTesting(const QByteArray &link)
+{
+    programLink() = link.isEmpty() ? QByteArray("/proc/self/exe") : link;
+}
 
 QString GetAppFileName()
 {

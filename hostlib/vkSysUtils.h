@@ -25,6 +25,10 @@ QString BuildPath(const QString &Base, const QStringList &Parts, const QString &
                   bool ForceDirs);
 QString GetAppFileName();   // absolute path of the running program; empty when unknown
 QString GetAppDir();        // its directory with a trailing "/"; empty when unknown
+// Test seam: the link GetAppFileName reads beside the loader's record
+// (/proc/self/exe); a name that cannot be read leaves the loader's record
+// alone. Empty restores the process's own link.
+void SetProgramLinkForTesting(const QByteArray &link);
 QString IfThenStr(bool Cond, const QString &TrueText, const QString &FalseText);
 // Raises Exception(Msg) when Value holds nothing but blanks and control characters.
 void CheckNotEmpty(const QString &Value, const QString &Msg);

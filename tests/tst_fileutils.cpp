@@ -387,28 +387,46 @@ private Q_SLOTS:
     }
 
     // md.conf and mount.conf: the first line of a key counts, letters
-    // compared without case, the text before "=" untrimmed.
+    // compared without case (ASCII letters only), the text before "="
+    // untrimmed and whole: a key that is a prefix of another finds nothing.
     void keyValueFirstLine_data()
     {
+        QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("value");   // for a change: empty deletes
         QTest::addColumn<bool>("change");
         QTest::addColumn<QByteArray>("expected");   // the value found, or the lines after the change
-        const char *lines = "x\n md[0]=blank\nMD[0]=first=1\nmd[0]=second\n";
-        QTest::newRow("value of the first") << "md[0]" << QByteArray() << false << QByteArray("first=1");
-        QTest::newRow("missing") << "md[1]" << QByteArray() << false << QByteArray();
-        QTest::newRow("first replaced") << "md[0]" << QByteArray("new") << true
+        const QByteArray lines = "x\n md[0]=blank\nMD[0]=first=1\nmd[0]=second\n";
+        QTest::newRow("value of the first") << lines << "md[0]" << QByteArray() << false << QByteArray("first=1");
+        QTest::newRow("missing") << lines << "md[1]" << QByteArray() << false << QByteArray();
+        QTest::newRow("first replaced") << lines << "md[0]" << QByteArray("new") << true
                                         << QByteArray("x\n md[0]=blank\nmd[0]=new\nmd[0]=second\n");
-        QTest::newRow("first deleted") << "Md[0]" << QByteArray() << true << QByteArray("x\n md[0]=blank\nmd[0]=second\n");
-        QTest::newRow("appended") << "md[1]" << QByteArray("v") << true << QByteArray(lines) + "md[1]=v\n";
+        QTest::newRow("first deleted") << lines << "Md[0]" << QByteArray() << true
+                                       << QByteArray("x\n md[0]=blank\nmd[0]=second\n");
+        QTest::newRow("appended") << lines << "md[1]" << QByteArray("v") << true << lines + "md[1]=v\n";
+        const QByteArray mounts = "/dev/sdb10=/b\n/DEV/SDB1=/a\n_dev/sdb2=under\n/dev/sdb2=/c\nmd{0}=brace\n"
+                                  "caf\xe9=latin\n/dev/sdaz=az\n";
+        QTest::newRow("found on the first line") << mounts << "/dev/sdb10" << QByteArray() << false << QByteArray("/b");
+        QTest::newRow("a prefix of a longer key") << mounts << "/dev/sdb1" << QByteArray() << false << QByteArray("/a");
+        QTest::newRow("longer than a key") << mounts << "/dev/sdb100" << QByteArray() << false << QByteArray();
+        QTest::newRow("last character differs") << mounts << "/dev/sdb3" << QByteArray() << false << QByteArray();
+        QTest::newRow("first character differs") << mounts << "/DEV/SDB2" << QByteArray() << false << QByteArray("/c");
+        QTest::newRow("a and z fold") << mounts << "/DEV/SDAZ" << QByteArray() << false << QByteArray("az");
+        QTest::newRow("brackets are not braces") << mounts << "md[0]" << QByteArray() << false << QByteArray();
+        QTest::newRow("Latin-1 letters keep their case") << mounts << QString::fromLatin1("caf\xc9") << QByteArray() << false << QByteArray();
+        QTest::newRow("first line replaced") << mounts << "/dev/sdb10" << QByteArray("/new") << true
+                                             << "/dev/sdb10=/new" + mounts.mid(mounts.indexOf('\n'));
+        QTest::newRow("first line deleted") << mounts << "/dev/SDB10" << QByteArray("") << true
+                                            << mounts.mid(mounts.indexOf('\n') + 1);
     }
     void keyValueFirstLine()
     {
+        QFETCH(QByteArray, file);
         QFETCH(QString, name);
         QFETCH(QByteArray, value);
         QFETCH(bool, change);
         QFETCH(QByteArray, expected);
-        TLines lines = SplitLineBytes("x\n md[0]=blank\nMD[0]=first=1\nmd[0]=second\n");
+        TLines lines = SplitLineBytes(file);
         if (!change) {
             QCOMPARE(ValueOf(lines, name.toLatin1()), expected);
             return;

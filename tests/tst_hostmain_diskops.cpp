@@ -588,6 +588,13 @@ private Q_SLOTS:
         QTest::newRow("tab before a field")
             << "/dev/sdb1" << "/data" << QByteArray("\t/dev/sdb1 /x\nb \t/data\n\t/y /data\n")
             << QByteArray("\t/dev/sdb1 /x\nb \t/data\n");
+        // Only the first field is the device and only the second the mount
+        // point; a field shorter than the name is not it.
+        QTest::newRow("other fields, shorter fields")
+            << "/dev/sdb1" << "/data"
+            << QByteArray("/data /dev/sdb1\nnone /x /data\n/dev/sdb /x\n/dev/sdb11 /dat\nb /DATA\n")
+            << QByteArray("/data /dev/sdb1\nnone /x /data\n/dev/sdb /x\n/dev/sdb11 /dat\nb /DATA\n");
+        QTest::newRow("every line goes") << "/dev/sdb1" << "/data" << QByteArray("/dev/sdb1 /x\nb /data\n") << QByteArray();
         const QByteArray large = '#' + QByteArray(5 << 20, 'x') + '\n';
         QTest::newRow("a file over 4 MiB") << "/dev/sdb1" << "/data" << large + "/dev/sdb1 /data xfs\n" + proc
                                            << large + proc;

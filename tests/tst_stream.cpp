@@ -14,6 +14,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <stdio_ext.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,18 +51,49 @@ QByteArray captureStdout(F body)
     return f.readAll();
 }
 
-// Tries FileOpen64 in a child process: true when the child's open succeeded.
-bool openSucceedsInOtherProcess(const QString &name, unsigned mode)
+// Runs `attempt` in a child process: 0 when it succeeded, 1 when it failed
+// at once, -1 when it did not come back (it waited on a lock, say).
+template <typename F>
+int inOtherProcess(F attempt)
 {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int fd = FileOpen64(name, mode, 0);
-        ::_exit(fd >= 0 ? 0 : 1);
+        ::alarm(5);
+        ::_exit(attempt() ? 0 : 1);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// FileOpen64 in a child process.
+int openInOtherProcess(const QString &name, unsigned mode)
+{
+    return inOtherProcess([&] { return FileOpen64(name, mode, 0) >= 0; });
+}
+
+// A child's own write lock on `len` bytes from `start`, next to a lock
+// FileOpen64 holds: 0 when it is granted.
+int lockRangeInOtherProcess(const QString &name, off_t start, off_t len)
+{
+    return inOtherProcess([&] {
+        const int fd = ::open(QFile::encodeName(name).constData(), O_RDWR);
+        struct flock fl = {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = start;
+        fl.l_len = len;
+        return fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0;
+    });
+}
+
+// The lowest free descriptor number.
+int lowestFreeDescriptor()
+{
+    const int fd = ::dup(0);
+    ::close(fd);
+    return fd;
 }
 
 struct ToolVariant {
@@ -156,6 +188,7 @@ private Q_SLOTS:
         QTest::newRow("read, deny write") << 0x20u << true;
         QTest::newRow("read, deny none") << 0x30u << true;
         QTest::newRow("share value 4") << 0x40u << false;
+        QTest::newRow("share value 8") << 0x80u << false;
         QTest::newRow("share value 15") << 0xF2u << false;
         QTest::newRow("create word") << 0xFFFFu << false;
     }
@@ -169,6 +202,7 @@ private Q_SLOTS:
         QCOMPARE(fd >= 0, opens);
         if (fd >= 0) {
             QCOMPARE(::fcntl(fd, F_GETFL) & O_ACCMODE, int(mode & 3));
+            QVERIFY(::fcntl(fd, F_GETFD) & FD_CLOEXEC);   // never inherited by a command
             ::close(fd);
         }
         QCOMPARE(QFile(name).size(), qint64(7));   // opening never truncates
@@ -220,12 +254,14 @@ private Q_SLOTS:
         QVERIFY(QFile::link(file("plain"), file("link")));
         const QString path = name.isEmpty() ? QString() : FDir.filePath(name);
 
+        const int freeBefore = lowestFreeDescriptor();
         errno = 0;
         const int fd = FileOpen64(path, mode, 0);
         const int got = errno;
         if (fd >= 0)
             ::close(fd);
         QCOMPARE(fd >= 0, err == 0);
+        QCOMPARE(lowestFreeDescriptor(), freeBefore);   // a failed open keeps no descriptor
         if (err != 0)
             QCOMPARE(got, err);
 
@@ -245,25 +281,31 @@ private Q_SLOTS:
     void exclusiveLockAcrossProcesses()
     {
         const QString name = file("locked");
-        writeFile(name, "x");
+        writeFile(name, QByteArray(4096, 'x'));
         const unsigned mode = fmOpenReadWrite | fmShareExclusive;
         const int fd = FileOpen64(name, mode, 0);
         QVERIFY(fd >= 0);
-        QVERIFY(!openSucceedsInOtherProcess(name, mode));
+        // A second locker fails at once, without waiting.
+        QCOMPARE(openInOtherProcess(name, mode), 1);
+        // The lock covers the whole file: its first byte and far past its end.
+        QCOMPARE(lockRangeInOtherProcess(name, 0, 1), 1);
+        QCOMPARE(lockRangeInOtherProcess(name, 1 << 20, 1), 1);
         // Openers that do not lock are not excluded by the advisory lock.
-        QVERIFY(openSucceedsInOtherProcess(name, fmOpenRead | fmShareDenyNone));
+        QCOMPARE(openInOtherProcess(name, fmOpenRead | fmShareDenyNone), 0);
         ::close(fd);
-        QVERIFY(openSucceedsInOtherProcess(name, mode));
+        QCOMPARE(openInOtherProcess(name, mode), 0);
     }
 
     void createEmptiesAndUsesDefaultRights()
     {
         const QString name = file("created");
         writeFile(name, "old content");
-        const mode_t old = ::umask(022);
+        const mode_t old = ::umask(002);   // leaves group write, so fixed rights would show
         {
             TFileStream64 s(name, fmCreate, 0);   // Rights 0 is not used
             QCOMPARE(s.Size(), qint64(0));
+            QCOMPARE(::fcntl(s.Handle(), F_GETFL) & O_ACCMODE, O_RDWR);
+            QVERIFY(::fcntl(s.Handle(), F_GETFD) & FD_CLOEXEC);
         }
         const QString fresh = file("fresh");
         delete new TFileStream64(fresh, fmCreate, 0);
@@ -271,7 +313,7 @@ private Q_SLOTS:
         QCOMPARE(QFile(name).size(), qint64(0));
         struct stat st;
         QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 07777), 0644);
+        QCOMPARE(int(st.st_mode & 07777), 0664);
     }
 
     void consoleOpenFailureRaises_data()
@@ -374,6 +416,31 @@ private Q_SLOTS:
         QCOMPARE(seek, qint64(-1));
         QVERIFY(isDevice);
         QVERIFY(setSizeRaised);
+    }
+
+    // Standard output on a full device: the line cannot be written out and
+    // the caller hears of it.
+    void toolDebugLogWriteFailureRaises()
+    {
+        const int full = ::open("/dev/full", O_WRONLY);
+        if (full < 0)
+            QSKIP("no /dev/full here");
+        DebugToConsole = true;
+        std::fflush(stdout);
+        const int saved = ::dup(1);
+        ::dup2(full, 1);
+        ::close(full);
+        QString message;
+        try {
+            DebugLog(QStringLiteral("x"));
+        } catch (const EInOutError &e) {
+            message = e.Message();
+        }
+        __fpurge(stdout);   // the unwritten line goes nowhere
+        std::clearerr(stdout);
+        ::dup2(saved, 1);
+        ::close(saved);
+        QCOMPARE(message, QStringLiteral("I/O error %1").arg(ENOSPC));
     }
 
     void toolDebugLogFallsBackToStreamLog()
