@@ -205,9 +205,9 @@ private Q_SLOTS:
         HostScratch s;
         SetRunCommandHook(nullptr);
         TfmRunCmd w;
-        QCOMPARE(w.Memo1->font().family(), QStringLiteral("Courier"));
-        qDebug() << w.Memo1->font().toString();
-        QCOMPARE(w.Memo1->font().pixelSize(), 12);
+        const QFont memoFont = w.Memo1->font();   // 12 pixels at the window's 96 per inch
+        QCOMPARE(memoFont.family(), QStringLiteral("Courier"));
+        QCOMPARE(memoFont.pixelSize() > 0 ? memoFont.pixelSize() : qRound(memoFont.pointSizeF() * 96 / 72), 12);
         w.Command = QStringLiteral("echo first; sleep 1; echo done 2>&1");
         QApplication::setOverrideCursor(Qt::WaitCursor);
         w.show();
