@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <QDir>
+
 #include <cstring>
+#include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
 
@@ -93,6 +96,27 @@ void plainGraph(QImage &img, int X, int Y, int W, int H, QRgb c, const TSampleLi
         for (qint64 b = 0; b < intervals && right >= X; ++b, right -= 2)
             fill(right - 2, Y + H - h, right, Y + H, c);
     }
+}
+
+// Records the region of every paint event of a widget.
+struct TPaintRecorder : QObject {
+    QRegion painted;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            painted |= static_cast<QPaintEvent *>(e)->region();
+        return false;
+    }
+};
+
+// The descriptors of the process that are sockets.
+QSet<int> socketFds()
+{
+    QSet<int> fds;
+    for (const QFileInfo &f : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
+        if (f.symLinkTarget().contains(QLatin1String("socket:")) || QFile::symLinkTarget(f.filePath()).startsWith("socket:"))
+            fds << f.fileName().toInt();
+    return fds;
 }
 
 // The bar whose right column is x: its height up from bottom in colour c.
@@ -193,26 +217,58 @@ private Q_SLOTS:
     }
 
     // Twelve interfaces leave the graphs no room: ticks redraw the labels
-    // only, and the picture equals one drawn whole from the same histories.
-    void labelsOnlyRedrawIsWhole()
+    // only. Either way the picture equals one drawn whole from the same
+    // histories, also after a new interface or a resize, and every pixel a
+    // tick changes is repainted on the window.
+    void redrawIsWhole_data()
     {
+        QTest::addColumn<int>("interfaces");
+        QTest::addColumn<int>("added");    // at the last tick
+        QTest::addColumn<QSize>("size");   // from the last tick on
+        QTest::newRow("labels only") << 12 << 0 << QSize(620, 440);
+        QTest::newRow("labels only, an interface more") << 12 << 1 << QSize(620, 440);
+        QTest::newRow("labels only, resized") << 12 << 0 << QSize(500, 300);
+        QTest::newRow("graphs") << 2 << 0 << QSize(620, 440);
+        QTest::newRow("graphs, resized") << 2 << 0 << QSize(400, 200);
+    }
+    void redrawIsWhole()
+    {
+        QFETCH(int, interfaces);
+        QFETCH(int, added);
+        QFETCH(QSize, size);
         QList<QByteArray> names;
-        for (int i = 0; i < 12; ++i)
+        for (int i = 0; i < interfaces + added; ++i)
             names << "vkt" + QByteArray::number(i);
         TFlagKernel kernel(names);
         ScratchRoot root;
         const auto piecewise = monitor();
         const auto whole = monitor();
         whole->hide();
+        TPaintRecorder painted;
+        piecewise->installEventFilter(&painted);
         for (int t = 0; t < 3; ++t) {
             QList<std::tuple<QString, qint64, qint64>> lines;
-            for (int i = 0; i < 12; ++i)
+            for (int i = 0; i < interfaces + (t == 2 ? added : 0); ++i)
                 lines << std::make_tuple(QString::fromLatin1(names[i]), qint64(t) * (i + 1) * 999999, qint64(t) * 7777 * (t + i));
             root.write("/proc/net/dev", netDev(lines));
-            if (t == 2)
+            if (t == 2) {
+                piecewise->resize(size);
+                whole->resize(size);
                 whole->show();
+            }
+            QCoreApplication::processEvents();
+            const QImage before = piecewise->Bitmap();
+            painted.painted = QRegion();
             tickAt(*piecewise, t * 2000);
             tickAt(*whole, t * 2000);
+            QCoreApplication::processEvents();
+            const QImage after = piecewise->Bitmap();
+            QCOMPARE(after.size(), t == 2 ? size : QSize(620, 440));
+            if (t > 0 && before.size() == after.size())
+                for (int y = 0; y < after.height(); ++y)
+                    for (int x = 0; x < after.width(); ++x)
+                        if (before.pixel(x, y) != after.pixel(x, y) && !painted.painted.contains(QPoint(x, y)))
+                            QFAIL(qPrintable(QStringLiteral("tick %1: pixel (%2, %3) changed, not repainted").arg(t).arg(x).arg(y)));
         }
         QVERIFY(piecewise->Bitmap() == whole->Bitmap());
     }
@@ -248,20 +304,26 @@ private Q_SLOTS:
     void labelText_data()
     {
         QTest::addColumn<QList<qint64>>("sent");   // counters of two ticks
+        QTest::addColumn<qint64>("apart");         // ms between the ticks
         QTest::addColumn<QString>("rate");
-        QTest::newRow("one sample: ten blanks") << QList<qint64>{5} << QString(10, QLatin1Char(' '));
-        QTest::newRow("1.0kB/s") << QList<qint64>{0, 2048} << QStringLiteral("   1.0kB/s");
+        QTest::newRow("one sample: ten blanks") << QList<qint64>{5} << qint64(2000) << QString(10, QLatin1Char(' '));
+        QTest::newRow("1.0kB/s") << QList<qint64>{0, 2048} << qint64(2000) << QStringLiteral("   1.0kB/s");
+        QTest::newRow("a tick missed: over two intervals")
+            << QList<qint64>{0, 4096} << qint64(4000) << QStringLiteral("   1.0kB/s");
     }
     void labelText()
     {
         QFETCH(QList<qint64>, sent);
+        QFETCH(qint64, apart);
         QFETCH(QString, rate);
         TFlagKernel kernel({"vkt0"});
         ScratchRoot root;
         const auto w = monitor();
         for (int i = 0; i < sent.size(); ++i) {
             root.write("/proc/net/dev", netDev({{"vkt0", 0, sent[i]}}));
-            tickAt(*w, i * 2000);
+            SetNetFluxClockForTesting([t = i * apart] { return t; });
+            QMetaObject::invokeMethod(w->Timer1, "timeout");   // the tick as the timer gives it
+            SetNetFluxClockForTesting(nullptr);
         }
         // The send label's ink starts where the whole text, drawn right-aligned, starts.
         QFont bold = w->font();
@@ -372,11 +434,67 @@ private Q_SLOTS:
                                          .arg(x).arg(y).arg(img.pixel(x, y), 0, 16).arg(plain.pixel(x, y), 0, 16)));
     }
 
+    // Every line with a colon is one record of sixteen counters, in the
+    // file's column order but carrier before compressed; the name trimmed.
+    void readNetDev_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<qint64>>("counters");   // in the record's order
+        const QByteArray head = "Inter-|   Receive   |  Transmit\n face |bytes    packets|bytes\n";
+        QList<qint64> seq;
+        for (int i = 1; i <= 16; ++i)
+            seq << i * 11;
+        std::swap(seq[14], seq[15]);
+        QByteArray nums;
+        for (int i = 1; i <= 16; ++i)
+            nums += "  " + QByteArray::number(i * 11);
+        QTest::newRow("name right-aligned, runs of blanks") << head + "   vkt0:" + nums + "\n" << "vkt0" << seq;
+        QTest::newRow("no blank after the colon") << head + "vkt0:" + nums.mid(2) + "\n" << "vkt0" << seq;
+        QTest::newRow("last line without a newline") << head + "  vkt9:" + nums << "vkt9" << seq;
+        QList<qint64> big = seq;
+        big[0] = -1;
+        QTest::newRow("a counter above the signed range keeps its bits")
+            << head + "vkt0: 18446744073709551615" + nums.mid(4) + "\n" << "vkt0" << big;
+    }
+    void readNetDev()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, name);
+        QFETCH(QList<qint64>, counters);
+        ScratchRoot root;
+        const auto w = monitor();
+        root.write("/proc/net/dev", file);
+        QList<TNicStat> recs;
+        w->ReadNetDev([&](const TNicStat &r) { recs << r; });
+        QCOMPARE(recs.size(), 1);
+        const TNicStat &r = recs[0];
+        QCOMPARE(r.Name, name);
+        QCOMPARE((QList<qint64>{r.RxBytes, r.RxPackets, r.RxErrs, r.RxDrop, r.RxFifo, r.RxFrame, r.RxCompressed,
+                                r.RxMulticast, r.TxBytes, r.TxPackets, r.TxErrs, r.TxDrop, r.TxFifo, r.TxColls,
+                                r.TxCompressed, r.TxCarrier}),
+                 counters);
+        w->ReadNetDev({});   // no sink: the lines are only read
+    }
+
+    // The flag socket is made with the window, not inherited by the
+    // commands the console starts, and closed with the window.
+    void socketLivesWithTheWindow()
+    {
+        const QSet<int> before = socketFds();
+        auto w = std::make_unique<TfmNicStat>();
+        const QSet<int> made = socketFds() - before;
+        QCOMPARE(made.size(), 1);
+        QVERIFY(::fcntl(*made.begin(), F_GETFD) & FD_CLOEXEC);
+        w.reset();
+        QCOMPARE(socketFds(), before);
+    }
+
     // Keys in first-appearance order, "lo" and interfaces not running
     // skipped, keys case-blind, low 32 bits kept, at most 600 samples.
     void sampling()
     {
-        TFlagKernel kernel({"vkt1", "vkt0", "lo", "VKT1"});
+        TFlagKernel kernel({"vkt1", "vkt0", "lo", "VKT1", "vktlongname0123"});
         kernel.flags["vktdown"] = IFF_UP;   // cable unplugged
         ScratchRoot root;
         const auto w = monitor();
@@ -387,7 +505,8 @@ private Q_SLOTS:
         root.write("/proc/net/dev", netDev({{"vkt1", 1, 2}, {"lo", 3, 4}, {"vktdown", 5, 6}, {"vktgone", 7, 8},
                                             {"vkt0", 9, 10}}));
         tickAt(*w, 2000);
-        root.write("/proc/net/dev", netDev({{"VKT1", 11, 12}, {"vkt0", 0x100000005LL, 14}}));
+        // A name longer than the kernel's 15 characters is asked for by its first 15.
+        root.write("/proc/net/dev", netDev({{"VKT1", 11, 12}, {"vkt0", 0x100000005LL, 14}, {"vktlongname01234", 1, 2}}));
         tickAt(*w, 4000);
         const TSampleLists &l = w->Lists();
         QStringList keys;
@@ -398,8 +517,9 @@ private Q_SLOTS:
             for (const TSample &s : l.Samples(i))
                 values.last() << s.Value;
         }
-        QCOMPARE(keys, (QStringList{"vkt1 send", "vkt1 recv", "vkt0 send", "vkt0 recv"}));
-        QCOMPARE(values, (QList<QList<qint64>>{{2, 12}, {1, 11}, {10, 14}, {9, 5}}));
+        QCOMPARE(keys, (QStringList{"vkt1 send", "vkt1 recv", "vkt0 send", "vkt0 recv", "vktlongname01234 send",
+                                    "vktlongname01234 recv"}));
+        QCOMPARE(values, (QList<QList<qint64>>{{2, 12}, {1, 11}, {10, 14}, {9, 5}, {2}, {1}}));
 
         TNicStat rec;
         rec.Name = QStringLiteral("vkt0");
