@@ -81,10 +81,15 @@ private Q_SLOTS:
         QCOMPARE(w.windowTitle() + '|' + w.btnSave->text(), QStringLiteral("Running|Keep"));
     }
 
+    // The line is formatted; the window takes back its own hourglass only,
+    // not one its caller shows.
     void formatsTheLine()
     {
         HostScratch s;
+        QApplication::setOverrideCursor(Qt::BusyCursor);
         RunCommandFmt(QStringLiteral("echo %s-%d%%"), {QStringLiteral("a b"), 42});
+        QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor);
+        QApplication::restoreOverrideCursor();
         QCOMPARE(s.runs.size(), 1);
         QCOMPARE(s.runs[0].Command, QStringLiteral("echo a b-42% 2>&1"));
         QCOMPARE(memoLines(s.runs[0].Output).first(), QStringLiteral("a b-42%"));
