@@ -76,9 +76,6 @@ public:
         for (int y = y0; y < y1 && x0 < x1; ++y)
             std::fill_n(reinterpret_cast<QRgb *>(FBits + qsizetype(y) * FStride) + x0, x1 - x0, c);
     }
-    // Lines with both ends included.
-    void HLine(int x0, int x1, int y, QRgb c) const { Fill(x0, y, x1 + 1, y + 1, c); }
-    void VLine(int x, int y0, int y1, QRgb c) const { Fill(x, y0, x + 1, y1 + 1, c); }
 
 private:
     uchar *FBits;

@@ -103,12 +103,11 @@ int PipeRun(const QString &Cmd, const TLineSink &Sink)
             for (;;) {
                 const ssize_t n = ::read(fd, buf, sizeof buf);
                 if (n > 0) {
+                    // One read, then back to the event loop: output that
+                    // keeps coming, however it is cut, cannot starve it. The
+                    // notifier calls again while more is waiting.
                     cutter.feed(buf, n);
-                    // Back to the event loop after a screenful or so, so a
-                    // flood of output cannot starve it.
-                    if (n == ssize_t(sizeof buf))
-                        return;
-                    continue;
+                    return;
                 }
                 if (n < 0 && errno == EINTR)
                     continue;

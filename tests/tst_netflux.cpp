@@ -13,9 +13,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <QDir>
+
 #include <cstring>
+#include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const QRgb kBlack = qRgb(0, 0, 0), kGrid = qRgb(0, 96, 0), kCentre = qRgb(160, 160, 0);
@@ -93,6 +98,30 @@ void plainGraph(QImage &img, int X, int Y, int W, int H, QRgb c, const TSampleLi
         for (qint64 b = 0; b < intervals && right >= X; ++b, right -= 2)
             fill(right - 2, Y + H - h, right, Y + H, c);
     }
+}
+
+// Records the region of every paint event of a widget.
+struct TPaintRecorder : QObject {
+    QRegion painted;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            painted |= static_cast<QPaintEvent *>(e)->region();
+        return false;
+    }
+};
+
+// The descriptors of the process that are sockets.
+QSet<int> socketFds()
+{
+    QSet<int> fds;
+    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System)) {
+        char target[64] = {};
+        const QByteArray link = "/proc/self/fd/" + fd.toLatin1();
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 && std::strncmp(target, "socket:", 7) == 0)
+            fds << fd.toInt();
+    }
+    return fds;
 }
 
 // The bar whose right column is x: its height up from bottom in colour c.
@@ -193,28 +222,66 @@ private Q_SLOTS:
     }
 
     // Twelve interfaces leave the graphs no room: ticks redraw the labels
-    // only, and the picture equals one drawn whole from the same histories.
-    void labelsOnlyRedrawIsWhole()
+    // only. Either way the picture equals one drawn whole from the same
+    // histories, also after a new interface or a resize, and every pixel a
+    // tick changes is repainted on the window.
+    void redrawIsWhole_data()
     {
+        QTest::addColumn<int>("interfaces");
+        QTest::addColumn<int>("added");    // at the last tick
+        QTest::addColumn<QSize>("size");   // from the last tick on
+        QTest::addColumn<QRgb>("corner");  // the first graph's top-left pixel, (12, 20)
+        QTest::newRow("labels only") << 12 << 0 << QSize(620, 440) << kBack;
+        QTest::newRow("labels only, an interface more") << 12 << 1 << QSize(620, 440) << kBack;
+        QTest::newRow("labels only, resized") << 12 << 0 << QSize(500, 300) << kBack;
+        QTest::newRow("graphs") << 2 << 0 << QSize(620, 440) << kBlack;
+        QTest::newRow("graphs, resized") << 2 << 0 << QSize(400, 200) << kBlack;
+        QTest::newRow("graphs one pixel high: the centre line") << 2 << 0 << QSize(620, 4 * 21 + 5) << kCentre;
+    }
+    void redrawIsWhole()
+    {
+        QFETCH(int, interfaces);
+        QFETCH(int, added);
+        QFETCH(QSize, size);
+        QFETCH(QRgb, corner);
         QList<QByteArray> names;
-        for (int i = 0; i < 12; ++i)
+        for (int i = 0; i < interfaces + added; ++i)
             names << "vkt" + QByteArray::number(i);
         TFlagKernel kernel(names);
         ScratchRoot root;
         const auto piecewise = monitor();
         const auto whole = monitor();
         whole->hide();
+        TPaintRecorder painted;
+        piecewise->installEventFilter(&painted);
         for (int t = 0; t < 3; ++t) {
             QList<std::tuple<QString, qint64, qint64>> lines;
-            for (int i = 0; i < 12; ++i)
-                lines << std::make_tuple(QString::fromLatin1(names[i]), qint64(t) * (i + 1) * 999999, qint64(t) * 7777 * (t + i));
+            // Rates high at the second tick, low at the third: labels shrink.
+            for (int i = 0; i < interfaces + (t == 2 ? added : 0); ++i)
+                lines << std::make_tuple(QString::fromLatin1(names[i]), qint64(t > 0) * (i + 1) * 999999 + t,
+                                         qint64(t > 0) * 7777 * (i + 1) + 3 * t);
             root.write("/proc/net/dev", netDev(lines));
-            if (t == 2)
+            if (t == 2) {
+                piecewise->resize(size);
+                whole->resize(size);
                 whole->show();
+            }
+            QCoreApplication::processEvents();
+            const QImage before = piecewise->Bitmap();
+            painted.painted = QRegion();
             tickAt(*piecewise, t * 2000);
             tickAt(*whole, t * 2000);
+            QCoreApplication::processEvents();
+            const QImage after = piecewise->Bitmap();
+            QCOMPARE(after.size(), t == 2 ? size : QSize(620, 440));
+            if (t > 0 && before.size() == after.size())
+                for (int y = 0; y < after.height(); ++y)
+                    for (int x = 0; x < after.width(); ++x)
+                        if (before.pixel(x, y) != after.pixel(x, y) && !painted.painted.contains(QPoint(x, y)))
+                            QFAIL(qPrintable(QStringLiteral("tick %1: pixel (%2, %3) changed, not repainted").arg(t).arg(x).arg(y)));
         }
         QVERIFY(piecewise->Bitmap() == whole->Bitmap());
+        QCOMPARE(piecewise->Bitmap().pixel(12, 20), corner);
     }
 
     // Horizontal grid lines only in graphs higher than 60 pixels, the finer
@@ -247,27 +314,30 @@ private Q_SLOTS:
     // its right end 10 pixels from the window's edge.
     void labelText_data()
     {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QList<qint64>>("sent");   // counters of two ticks
         QTest::addColumn<QString>("rate");
-        QTest::newRow("one sample: ten blanks") << QList<qint64>{5} << QString(10, QLatin1Char(' '));
-        QTest::newRow("1.0kB/s") << QList<qint64>{0, 2048} << QStringLiteral("   1.0kB/s");
+        QTest::newRow("one sample: ten blanks") << "vkt0" << QList<qint64>{5} << QString(10, QLatin1Char(' '));
+        QTest::newRow("1.0kB/s") << "vkt0" << QList<qint64>{0, 2048} << QStringLiteral("   1.0kB/s");
+        QTest::newRow("a name beyond Latin-1") << "vkt\u20ac" << QList<qint64>{0, 2048} << QStringLiteral("   1.0kB/s");
     }
     void labelText()
     {
+        QFETCH(QString, name);
         QFETCH(QList<qint64>, sent);
         QFETCH(QString, rate);
-        TFlagKernel kernel({"vkt0"});
+        TFlagKernel kernel({name.toUtf8()});
         ScratchRoot root;
         const auto w = monitor();
         for (int i = 0; i < sent.size(); ++i) {
-            root.write("/proc/net/dev", netDev({{"vkt0", 0, sent[i]}}));
+            root.write("/proc/net/dev", netDev({{name, 0, sent[i]}}));
             tickAt(*w, i * 2000);
         }
         // The send label's ink starts where the whole text, drawn right-aligned, starts.
         QFont bold = w->font();
         bold.setBold(true);
         const QFontMetrics m(bold);
-        const QString text = QStringLiteral("vkt0 send : ") + rate;
+        const QString text = name + QStringLiteral(" send : ") + rate;
         const QImage img = w->Bitmap();
         int firstInk = -1;
         for (int x = 0; x < img.width() && firstInk < 0; ++x)
@@ -278,6 +348,13 @@ private Q_SLOTS:
                 }
         const int expected = img.width() - 10 - m.horizontalAdvance(text) + m.leftBearing(QLatin1Char('v'));
         QVERIFY2(qAbs(firstInk - expected) <= 2, qPrintable(QStringLiteral("ink from %1, expected %2").arg(firstInk).arg(expected)));
+        // Exactly: the label as the label painter draws it, at its top of 5.
+        TLabelPainter labels;
+        labels.SetFont(bold);
+        QImage ref(img.width(), 20, QImage::Format_RGB32);
+        ref.fill(kBack);
+        labels.Draw(ref, img.width() - 10 - labels.Width(text), 5, text);
+        QVERIFY(img.copy(0, 0, img.width(), 20) == ref);
     }
 
     // Bars in a 600 x 197 graph at (10, 20); samples 2 s apart unless timed.
@@ -347,6 +424,7 @@ private Q_SLOTS:
         QTest::newRow("61 high, odd width") << QRect(10, 30, 599, 61);
         QTest::newRow("narrow, bars out of the top") << QRect(3, 2, 9, 40);
         QTest::newRow("wider than the picture") << QRect(-5, 100, 700, 300);
+        QTest::newRow("narrow, past the picture's bottom") << QRect(3, 420, 9, 40);
     }
     void graphPixels()
     {
@@ -372,11 +450,80 @@ private Q_SLOTS:
                                          .arg(x).arg(y).arg(img.pixel(x, y), 0, 16).arg(plain.pixel(x, y), 0, 16)));
     }
 
+    // Every line with a colon is one record of sixteen counters, in the
+    // file's column order but carrier before compressed; the name trimmed.
+    void readNetDev_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<qint64>>("counters");   // in the record's order
+        const QByteArray head = "Inter-|   Receive   |  Transmit\n face |bytes    packets|bytes\n";
+        QList<qint64> seq;
+        for (int i = 1; i <= 16; ++i)
+            seq << i * 11;
+        std::swap(seq[14], seq[15]);
+        QByteArray nums;
+        for (int i = 1; i <= 16; ++i)
+            nums += "  " + QByteArray::number(i * 11);
+        QTest::newRow("name right-aligned, runs of blanks") << head + "   vkt0:" + nums + "\n" << "vkt0" << seq;
+        QTest::newRow("no blank after the colon") << head + "vkt0:" + nums.mid(2) + "\n" << "vkt0" << seq;
+        QTest::newRow("last line without a newline") << head + "  vkt9:" + nums << "vkt9" << seq;
+        QTest::newRow("leading zeros: still decimal") << head + "vkt0: 011" + nums.mid(4) + "\n" << "vkt0" << seq;
+        QList<qint64> big = seq;
+        big[0] = -1;
+        QTest::newRow("a counter above the signed range keeps its bits")
+            << head + "vkt0: 18446744073709551615" + nums.mid(4) + "\n" << "vkt0" << big;
+    }
+    void readNetDev()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, name);
+        QFETCH(QList<qint64>, counters);
+        ScratchRoot root;
+        const auto w = monitor();
+        root.write("/proc/net/dev", file);
+        QList<TNicStat> recs;
+        w->ReadNetDev([&](const TNicStat &r) { recs << r; });
+        QCOMPARE(recs.size(), 1);
+        const TNicStat &r = recs[0];
+        QCOMPARE(r.Name, name);
+        QCOMPARE((QList<qint64>{r.RxBytes, r.RxPackets, r.RxErrs, r.RxDrop, r.RxFifo, r.RxFrame, r.RxCompressed,
+                                r.RxMulticast, r.TxBytes, r.TxPackets, r.TxErrs, r.TxDrop, r.TxFifo, r.TxColls,
+                                r.TxCompressed, r.TxCarrier}),
+                 counters);
+        w->ReadNetDev({});   // no sink: the lines are only read
+    }
+
+    // The flag socket, a datagram one, is made with the window and not
+    // inherited by the commands the console starts. Closing the window
+    // hides it and ends nothing: not its sampling, nor the program. The
+    // socket goes with the window, and so does the global that names it.
+    void windowLife()
+    {
+        const QSet<int> before = socketFds();
+        auto w = std::make_unique<TfmNicStat>();
+        const QSet<int> made = socketFds() - before;
+        QCOMPARE(made.size(), 1);
+        QVERIFY(::fcntl(*made.begin(), F_GETFD) & FD_CLOEXEC);
+        int type = 0;
+        socklen_t len = sizeof type;
+        QVERIFY(::getsockopt(*made.begin(), SOL_SOCKET, SO_TYPE, &type, &len) == 0);
+        QCOMPARE(type, int(SOCK_DGRAM));
+        QVERIFY(!w->testAttribute(Qt::WA_QuitOnClose));   // the main window's closing ends the program
+        w->show();
+        QVERIFY(w->close());
+        QVERIFY(!w->isVisible() && w->Timer1->isActive());
+        fmNicStat = w.get();
+        w.reset();
+        QVERIFY(!fmNicStat);
+        QCOMPARE(socketFds(), before);
+    }
+
     // Keys in first-appearance order, "lo" and interfaces not running
     // skipped, keys case-blind, low 32 bits kept, at most 600 samples.
     void sampling()
     {
-        TFlagKernel kernel({"vkt1", "vkt0", "lo", "VKT1"});
+        TFlagKernel kernel({"vkt1", "VKT0", "vkt0", "lo", "VKT1", "vktlongname0123", "LO"});
         kernel.flags["vktdown"] = IFF_UP;   // cable unplugged
         ScratchRoot root;
         const auto w = monitor();
@@ -385,21 +532,28 @@ private Q_SLOTS:
         QCOMPARE(w->Lists().Count(), 0);
         QCOMPARE(w->grab().toImage().pixel(300, 200), kBlack);   // nothing to show: black
         root.write("/proc/net/dev", netDev({{"vkt1", 1, 2}, {"lo", 3, 4}, {"vktdown", 5, 6}, {"vktgone", 7, 8},
-                                            {"vkt0", 9, 10}}));
+                                            {"VKT0", 9, 10}}));
         tickAt(*w, 2000);
-        root.write("/proc/net/dev", netDev({{"VKT1", 11, 12}, {"vkt0", 0x100000005LL, 14}}));
+        // A name longer than the kernel's 15 characters is asked for by its first 15.
+        root.write("/proc/net/dev", netDev({{"VKT1", 11, 12}, {"vkt0", 0x100000005LL, 14}, {"vktlongname01234", 1, 2},
+                                            {"LO", 3, 4}}));
         tickAt(*w, 4000);
         const TSampleLists &l = w->Lists();
         QStringList keys;
-        QList<QList<qint64>> values;
+        QList<QList<qint64>> values, times;
         for (int i = 0; i < l.Count(); ++i) {
             keys << l.Key(i);
             values << QList<qint64>();
-            for (const TSample &s : l.Samples(i))
+            times << QList<qint64>();
+            for (const TSample &s : l.Samples(i)) {
                 values.last() << s.Value;
+                times.last() << s.TimeMs;
+            }
         }
-        QCOMPARE(keys, (QStringList{"vkt1 send", "vkt1 recv", "vkt0 send", "vkt0 recv"}));
-        QCOMPARE(values, (QList<QList<qint64>>{{2, 12}, {1, 11}, {10, 14}, {9, 5}}));
+        QCOMPARE(keys, (QStringList{"vkt1 send", "vkt1 recv", "VKT0 send", "VKT0 recv", "vktlongname01234 send",
+                                    "vktlongname01234 recv", "LO send", "LO recv"}));
+        QCOMPARE(values, (QList<QList<qint64>>{{2, 12}, {1, 11}, {10, 14}, {9, 5}, {2}, {1}, {4}, {3}}));
+        QCOMPARE(times, (QList<QList<qint64>>{{2000, 4000}, {2000, 4000}, {2000, 4000}, {2000, 4000}, {4000}, {4000}, {4000}, {4000}}));
 
         TNicStat rec;
         rec.Name = QStringLiteral("vkt0");
@@ -439,6 +593,24 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(w->Timer1, "timeout");
         QCOMPARE(dialogs.texts().size(), 1);
         QVERIFY(!w->Bitmap().isNull());
+    }
+
+    // Samples a failing tick kept show at the next paint.
+    void paintAfterAFailingTick()
+    {
+        TFlagKernel kernel({"vkt0", "vkt1"});
+        ScratchRoot root;
+        DialogRecorder dialogs;
+        const auto w = monitor();
+        root.write("/proc/net/dev", netDev({{"vkt0", 0, 0}, {"vkt1", 0, 0}}));
+        tickAt(*w, 0);
+        const QImage drawn = w->Bitmap();
+        root.write("/proc/net/dev", netDev({{"vkt0", 0, kFull}, {"vkt1", 1, 1}}).replace("vkt1: 1", "vkt1: 1x"));
+        QMetaObject::invokeMethod(w->Timer1, "timeout");
+        QCOMPARE(dialogs.texts().size(), 1);
+        QVERIFY(w->Bitmap() == drawn);
+        w->grab();
+        QCOMPARE(barHeight(w->Bitmap(), 609, 20 + 88, kGreen), 44);   // four graphs of 88: half scale
     }
 
     // While the console waits for a command the monitor keeps sampling. A
