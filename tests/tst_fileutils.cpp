@@ -95,10 +95,8 @@ public:
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             while (!FDone) {
                 const int fd = ::open(FPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-                if (fd >= 0) {
+                if (fd >= 0)
                     ::close(fd);
-                    break;
-                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
@@ -162,6 +160,7 @@ private Q_SLOTS:
             ::umask(oldMask);
             SetFileSyncForTesting({});
             SetReplaceGapForTesting({});
+            SetFileOpenedForTesting({});
         });
         std::optional<FifoWatchdog> watchdog;
         if (setup == QLatin1String("at path")) {
@@ -206,17 +205,20 @@ private Q_SLOTS:
             if (setup != QLatin1String("file"))
                 QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
         }
-        // What is synced: "(inherited)" marks a descriptor a command started
-        // meanwhile would keep.
+        // What is synced, and whether any descriptor would stay open in a
+        // command started meanwhile.
         QStringList synced;
+        bool inherited = false;
         SetFileSyncForTesting([&](int fd) {
-            synced << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))
-                          + ((::fcntl(fd, F_GETFD) & FD_CLOEXEC) ? QString() : QStringLiteral(" (inherited)"));
+            synced << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd));
+            inherited = inherited || !(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
             return 0;
         });
+        SetFileOpenedForTesting([&](int fd) { inherited = inherited || !(::fcntl(fd, F_GETFD) & FD_CLOEXEC); });
         const QString error = errorOf([&] { SaveLineBytes(path, {"e1000", "bnx2 debug=1"}); });
         QCOMPARE(error, reason.isEmpty() ? QString()
                                          : QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+        QVERIFY(!inherited);
         const bool linked = setup == QLatin1String("link") || setup == QLatin1String("dangling")
                             || setup == QLatin1String("chain") || setup.startsWith(QLatin1String("swapped"));
         QCOMPARE(kindOf(path), linked || setup == QLatin1String("loop") ? QStringLiteral("link") : after);
@@ -362,13 +364,14 @@ private Q_SLOTS:
                 QSKIP("no pseudo-terminals here");
             QVERIFY(::grantpt(master->get()) == 0 && ::unlockpt(master->get()) == 0);
             target = QFile::decodeName(::ptsname(master->get()));
-            // A read stuck on the terminal (the fault looked for) gets an end
+            // A read stuck on the terminal (the fault looked for) gets ends
             // of file after two seconds.
             ttyWatchdog = std::thread([&] {
                 for (int ms = 0; ms < 2000 && !done; ms += 20)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                if (!done && ::write(master->get(), "\x04", 1) != 1)
-                    qWarning("cannot free the reader");
+                for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+                    if (::write(master->get(), "\x04", 1) != 1)
+                        break;
             });
         } else if (!makeSpecial(special, target)) {
             QSKIP("cannot make device nodes here");
