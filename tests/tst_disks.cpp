@@ -291,7 +291,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("whole");
-        for (const char *n : {"sda", "sdz", "hdc", "sd0", "md0", "md12", "ctrl0/c0d0", "ctrl0/c1d12"})
+        for (const char *n : {"sda", "sdz", "hdc", "sd0", "md0", "md12", "ctrl0/c0d0", "ctrl0/c1d12", "ctrl0/c0d"})
             QTest::newRow(n) << QString::fromLatin1(n) << true;
         for (const char *n : {"sda1", "sdaa", "Sda", "sDa", "md0p1", "loop0", "ram0", "fd0", "sr0",
                               "ctrl0/c0d0p1", "ctrl0/c0", "nvme0n1", ""})
@@ -409,6 +409,7 @@ private Q_SLOTS:
                           "X5 : start=12288, size=8192, type=83\n")
             << "not followed" << "/dev/sdd";
         QTest::newRow("array name") << "md0" << logicals << "" << "/dev/md0p";
+        QTest::newRow("array name ending in 9") << "md9" << logicals << "" << "/dev/md9p";
         QTest::newRow("controller name") << "ctrl0/c0d0" << logicals << "" << "/dev/ctrl0/c0d0p";
         QTest::newRow("two extended entries") << "hda" << logicals << "second extended" << "/dev/hda";
         QTest::newRow("second record unsigned") << "sde" << logicals << "unsign second" << "/dev/sde";
@@ -673,6 +674,10 @@ private Q_SLOTS:
                 runs << E{100 + i, 1, 0x05, i + 1, 1};
         }
         QTest::newRow("empty runs under the bound") << runs << E{} << found;
+        QTest::newRow("the last link of a record counts")
+            << QList<E>{{0, 0, 0x05, 100, 100}, {100, 0, 0x05, 50, 1}, {100, 1, 0x83, 1, 8}, {100, 2, 0x05, 10, 1},
+                        {110, 0, 0x83, 1, 8}, {150, 0, 0x07, 1, 8}}
+            << E{} << QStringList{"#5 type 83 @51712 +4096", "#6 type 83 @56832 +4096"};
         QTest::newRow("short read of sector 0")
             << QList<E>{{0, 0, 0x83, 2048, 8}} << E{0} << QStringList{};
         QTest::newRow("short read of a chain record")
