@@ -16,16 +16,45 @@
 
 namespace {
 TFileSync g_sync;   // empty: the real fsync(2)
+TFileMode g_mode;   // empty: the real fchmod(2)
+std::function<void()> g_replaceGap;
+std::function<void(int)> g_opened;
 
 int syncFd(int fd)
 {
     return g_sync ? g_sync(fd) : ::fsync(fd);
+}
+
+int modeFd(int fd, mode_t mode)
+{
+    return g_mode ? g_mode(fd, mode) : ::fchmod(fd, mode);
+}
+
+void noteOpened(int fd)
+{
+    if (g_opened && fd >= 0)
+        g_opened(fd);
 }
 } // namespace
 
 void SetFileSyncForTesting(TFileSync Fn)
 {
     g_sync = std::move(Fn);
+}
+
+void SetFileModeForTesting(TFileMode Fn)
+{
+    g_mode = std::move(Fn);
+}
+
+void SetReplaceGapForTesting(std::function<void()> Fn)
+{
+    g_replaceGap = std::move(Fn);
+}
+
+void SetFileOpenedForTesting(std::function<void(int Fd)> Fn)
+{
+    g_opened = std::move(Fn);
 }
 
 bool ReadWholeFile(const QString &path, QByteArray &data)
@@ -35,6 +64,7 @@ bool ReadWholeFile(const QString &path, QByteArray &data)
     TFdCloser fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
+    noteOpened(fd.get());
     struct stat st;
     if (::fstat(fd.get(), &st) != 0)
         return false;
@@ -151,6 +181,7 @@ bool writeToDevice(const QByteArray &name, const QByteArray &data)
     TFdCloser fd(::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
+    noteOpened(fd.get());
     struct stat st;
     if (::fstat(fd.get(), &st) != 0)
         return false;
@@ -172,6 +203,8 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
         return false;
     struct stat old;
     const bool hasOld = ::lstat(targetName.constData(), &old) == 0;
+    if (g_replaceGap)
+        g_replaceGap();
     if (hasOld && S_ISCHR(old.st_mode))
         return writeToDevice(targetName, data);
     if (hasOld && !S_ISREG(old.st_mode)) {
@@ -203,7 +236,7 @@ bool ReplaceFileAtomically(const QString &path, const QByteArray &data)
         Q_UNUSED(rc);
     }
     const mode_t mode = hasOld ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd.get(), mode) != 0)
+    if (modeFd(fd.get(), mode) != 0)
         return fail();
     if (syncFd(fd.get()) != 0)
         return fail();

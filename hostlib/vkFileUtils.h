@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <sys/types.h>
 #include <unistd.h>
 
 // Closes a descriptor when the scope ends, whatever ends it.
@@ -100,3 +101,12 @@ QStringList LoadTextLines(const QString &path);
 // the real call.
 using TFileSync = std::function<int(int Fd)>;
 void SetFileSyncForTesting(TFileSync Fn);
+// Replaces fchmod(2) for the new file of ReplaceFileAtomically.
+using TFileMode = std::function<int(int Fd, mode_t Mode)>;
+void SetFileModeForTesting(TFileMode Fn);
+// Called by ReplaceFileAtomically between its look at the target and the
+// open or creation that follows, where a test swaps the target.
+void SetReplaceGapForTesting(std::function<void()> Fn);
+// Called with each descriptor ReadWholeFile and the in-place write of a
+// device open, right after the open.
+void SetFileOpenedForTesting(std::function<void(int Fd)> Fn);

@@ -316,6 +316,7 @@ private Q_SLOTS:
         QTest::newRow("read-only directory") << "readOnly";
         QTest::newRow("directory in place of the file") << "targetIsDir";
         QTest::newRow("data cannot be synced") << "syncFails";
+        QTest::newRow("mode cannot be set") << "modeFails";
         QTest::newRow("file is a mount point: no rename") << "mountPoint";
     }
     void failedWriteLeavesOldFile()
@@ -360,6 +361,13 @@ private Q_SLOTS:
                 return -1;
             });
             undo = [] { SetFileSyncForTesting({}); };
+        } else if (how == QLatin1String("modeFails")) {
+            root.write(kBond, old);
+            SetFileModeForTesting([](int, mode_t) {
+                errno = EPERM;
+                return -1;
+            });
+            undo = [] { SetFileModeForTesting({}); };
         } else if (how == QLatin1String("mountPoint")) {
             if (!g_privateMounts)
                 QSKIP("needs root and a private mount namespace: a file is mounted over the bond file");

@@ -2,6 +2,7 @@
 // painting during a command, and the message window.
 #include "untMsg.h"
 #include "vkCmdUtils.h"
+#include "vkFileUtils.h"
 #include "vkGuard.h"
 
 #include <QDialog>
@@ -157,8 +158,11 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(mark));
         QStringList got;
         ahead.Take(got);
+        // The pipe is closed once: a descriptor that takes its number later stays open.
+        const TFdCloser later(::open("/dev/null", O_RDONLY | O_CLOEXEC));
         ahead.Take(got);
         QCOMPARE(got, QStringList({"a", "b"}));
+        QVERIFY(::fcntl(later.get(), F_GETFD) != -1);
 
         QElapsedTimer clock;
         clock.start();
@@ -167,7 +171,10 @@ private Q_SLOTS:
             RunShell(QStringLiteral("sleep 5 >/dev/null 2>&1 &"));
         }
         QVERIFY2(clock.elapsed() < 4000, "dropping the output waited for a command started meanwhile");
-        QVERIFY(waitpid(-1, nullptr, WNOHANG) <= 0);   // the dropped command was waited for
+        QVERIFY(::fcntl(later.get(), F_GETFD) != -1);
+        errno = 0;
+        QCOMPARE(waitpid(-1, nullptr, WNOHANG), -1);   // the dropped command was waited for: no child is left
+        QCOMPARE(errno, ECHILD);
     }
     void readCmdOutputSplitsLongLine()
     {
@@ -197,10 +204,15 @@ private Q_SLOTS:
         itimerval stopped{};
         setitimer(ITIMER_REAL, &every2ms, nullptr);
         QStringList got;
-        ReadCmdOutput(QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do echo $i; sleep 0.02; done"), got);
+        // The output ends before the command does: the wait for it is interrupted too.
+        ReadCmdOutput(QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do echo $i; sleep 0.02; done; exec >&-; sleep 0.1"),
+                      got);
         setitimer(ITIMER_REAL, &stopped, nullptr);
         sigaction(SIGALRM, &old, nullptr);
         QCOMPARE(got, QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+        errno = 0;
+        QCOMPARE(waitpid(-1, nullptr, WNOHANG), -1);   // the command was waited for
+        QCOMPARE(errno, ECHILD);
     }
     // ---- RunShell ----------------------------------------------------------
     void runShellWaitsForTheCommand()

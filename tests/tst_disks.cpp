@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <limits>
 #include <map>
 
 namespace {
@@ -290,7 +291,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("whole");
-        for (const char *n : {"sda", "sdz", "hdc", "sd0", "md0", "md12", "ctrl0/c0d0", "ctrl0/c1d12"})
+        for (const char *n : {"sda", "sdz", "hdc", "sd0", "md0", "md12", "ctrl0/c0d0", "ctrl0/c1d12", "ctrl0/c0d"})
             QTest::newRow(n) << QString::fromLatin1(n) << true;
         for (const char *n : {"sda1", "sdaa", "Sda", "sDa", "md0p1", "loop0", "ram0", "fd0", "sr0",
                               "ctrl0/c0d0p1", "ctrl0/c0", "nvme0n1", ""})
@@ -328,6 +329,18 @@ private Q_SLOTS:
             << QStringList{"/dev/sda"} << QList<qint64>{65536LL * 1024};
         QTest::newRow("header only") << QByteArray("major minor  #blocks  name\n") << QStringList{}
                                      << QList<qint64>{};
+        // A line of more than 255 characters is read as pieces, each a line.
+        QTest::newRow("piece of 255 characters, then the rest")
+            << "9 0 65536 md0" + QByteArray(255 - 13, ' ') + "8 0 65536 sda\n" << QStringList{"/dev/md0", "/dev/sda"}
+            << QList<qint64>{65536LL * 1024, 65536LL * 1024};
+        QTest::newRow("every kind of blank") << QByteArray("8\v0\f65536\tsda\r\n") << QStringList{"/dev/sda"}
+                                             << QList<qint64>{65536LL * 1024};
+        QTest::newRow("leading zeros are decimal") << QByteArray("8 0 0032768 sda\n") << QStringList{"/dev/sda"}
+                                                   << QList<qint64>{32768LL * 1024};
+        QTest::newRow("bytes past 63 bits")
+            << QByteArray("8 0 9223372036854775807 sda\n8 16 9007199254740992 sdb\n")
+            << QStringList{"/dev/sda", "/dev/sdb"}
+            << QList<qint64>{std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
     }
     void scanListing()
     {
@@ -396,9 +409,14 @@ private Q_SLOTS:
                           "X5 : start=12288, size=8192, type=83\n")
             << "not followed" << "/dev/sdd";
         QTest::newRow("array name") << "md0" << logicals << "" << "/dev/md0p";
+        QTest::newRow("array name ending in 9") << "md9" << logicals << "" << "/dev/md9p";
         QTest::newRow("controller name") << "ctrl0/c0d0" << logicals << "" << "/dev/ctrl0/c0d0p";
         QTest::newRow("two extended entries") << "hda" << logicals << "second extended" << "/dev/hda";
         QTest::newRow("second record unsigned") << "sde" << logicals << "unsign second" << "/dev/sde";
+        QTest::newRow("table unsigned") << "sdh" << logicals << "unsign first" << "/dev/sdh";
+        // Records past 4 GiB: their offsets and the disk's size take 64 bits.
+        QTest::newRow("logicals past 4 GiB") << "sdi" << QByteArray(",8388608,83\n,,5\n,8192,83\n,8192,83\n")
+                                            << "on a 5 GiB disk" << "/dev/sdi";
         QTest::newRow("chain loops back") << "sdf" << logicals << "loop" << "/dev/sdf";
         QTest::newRow("record links to itself") << "sdg" << logicals << "self link" << "/dev/sdg";
     }
@@ -410,7 +428,7 @@ private Q_SLOTS:
         QFETCH(QString, prefix);
         ScratchRoot root;
         const QString image = root.path("/dev/" + disk);
-        makeImage(image, script.replace("X", QFile::encodeName(image)));
+        makeImage(image, script.replace("X", QFile::encodeName(image)), patch == "on a 5 GiB disk" ? 5120 : 64);
         const QList<Part> written = sfdiskParts(image);
         QVERIFY(!written.isEmpty());
         QList<Part> expected = withoutChainsAndAbove(written, 99);
@@ -444,6 +462,15 @@ private Q_SLOTS:
             writeSector(image, 0, mbr);
             // Primaries of this table, then the later entry's logicals.
             expected = withoutChainsAndAbove(written, 4) + withoutChainsAndAbove(otherParts, 99).mid(1);
+        } else if (patch == "unsign first") {
+            // Byte 511 here, byte 510 in the chain's record below: each half
+            // of the signature counts.
+            QByteArray mbr = readSector(image, 0);
+            mbr[511] = 0;
+            writeSector(image, 0, mbr);
+            expected.clear();
+        } else if (patch == "on a 5 GiB disk") {
+            QVERIFY(base > 8388608);
         } else if (!patch.isEmpty()) {
             const uint64_t second = linkOf(image, base, base);
             QByteArray rec = readSector(image, second);
@@ -607,6 +634,86 @@ private Q_SLOTS:
         QCOMPARE(parts.size(), size_t(3));
         QCOMPARE(parts[2].Number, 7u);
         QCOMPARE(qint64(parts[2].StartingOffset), 201 * 512LL);
+    }
+
+    // Tables made by hand, sector by sector: entries as {sector, slot, type,
+    // first, count}; a sector named by no entry cannot be read, one listed
+    // in `unreadable` is filled all the same but reported short.
+    void handMadeTables_data()
+    {
+        QTest::addColumn<QList<QList<qint64>>>("entries");
+        QTest::addColumn<QList<qint64>>("unreadable");
+        QTest::addColumn<QStringList>("parts");
+        using E = QList<qint64>;
+        const qint64 top = 0xFFFFFFFFLL;
+        QTest::newRow("extended entry at sector 0 starts no chain")
+            << QList<E>{{0, 0, 0x83, 2048, 8}, {0, 1, 0x05, 0, 100}} << E{} << QStringList{"#1 type 83 @1048576 +4096"};
+        QTest::newRow("32-bit fields at their top")
+            << QList<E>{{0, 1, 0x83, top - 255, top}} << E{}
+            << QStringList{QStringLiteral("#2 type 83 @%1 +%2").arg((top - 255) * 512).arg(top * 512)};
+        // The second record lies past 2^32 sectors: base and link add up in 64 bits.
+        const qint64 base = top - 4095;
+        QTest::newRow("chain past 2^32 sectors")
+            << QList<E>{{0, 3, 0x0F, base, top}, {base, 0, 0x83, 2048, 8}, {base, 1, 0x05, 65536, 8},
+                        {base + 65536, 0, 0x07, 2048, 8}}
+            << E{}
+            << QStringList{QStringLiteral("#5 type 83 @%1 +4096").arg((base + 2048) * 512),
+                           QStringLiteral("#6 type 7 @%1 +4096").arg((base + 65536 + 2048) * 512)};
+        // Runs of records that hold only a link, each shorter than the bound
+        // but longer together: a record with data starts the count afresh.
+        QList<E> runs{{0, 0, 0x05, 100, 100000}};
+        const int run = MaxEmptyChainRecords - 10;
+        QStringList found;
+        for (int i = 0; i < 3 * (run + 1); ++i) {
+            const bool data = i % (run + 1) == run;
+            if (data) {
+                runs << E{100 + i, 0, 0x83, 1, 8};
+                found << QStringLiteral("#%1 type 83 @%2 +4096").arg(5 + found.size()).arg((101 + i) * 512LL);
+            }
+            if (i + 1 < 3 * (run + 1))
+                runs << E{100 + i, 1, 0x05, i + 1, 1};
+        }
+        QTest::newRow("empty runs under the bound") << runs << E{} << found;
+        QTest::newRow("the last link of a record counts")
+            << QList<E>{{0, 0, 0x05, 100, 100}, {100, 0, 0x05, 50, 1}, {100, 1, 0x83, 1, 8}, {100, 2, 0x05, 10, 1},
+                        {110, 0, 0x83, 1, 8}, {150, 0, 0x07, 1, 8}}
+            << E{} << QStringList{"#5 type 83 @51712 +4096", "#6 type 83 @56832 +4096"};
+        QTest::newRow("short read of sector 0")
+            << QList<E>{{0, 0, 0x83, 2048, 8}} << E{0} << QStringList{};
+        QTest::newRow("short read of a chain record")
+            << QList<E>{{0, 0, 0x83, 2048, 8}, {0, 1, 0x05, 100, 100}, {100, 0, 0x83, 1, 8}} << E{100}
+            << QStringList{"#1 type 83 @1048576 +4096"};
+    }
+    void handMadeTables()
+    {
+        QFETCH(QList<QList<qint64>>, entries);
+        QFETCH(QList<qint64>, unreadable);
+        QFETCH(QStringList, parts);
+        std::map<uint64_t, QByteArray> disk;
+        for (const QList<qint64> &e : entries) {
+            QByteArray &s = disk[uint64_t(e[0])];
+            if (s.isEmpty()) {
+                s = QByteArray(512, 0);
+                s[510] = char(0x55);
+                s[511] = char(0xAA);
+            }
+            setEntry(s, int(e[1]), uint8_t(e[2]), uint32_t(e[3]), uint32_t(e[4]));
+        }
+        const auto got = ParsePartitionTable([&](uint64_t sector, uint8_t *buf) {
+            const auto it = disk.find(sector);
+            if (it == disk.end())
+                return false;
+            memcpy(buf, it->second.constData(), 512);
+            return !unreadable.contains(qint64(sector));
+        });
+        QStringList texts;
+        for (const TPartEntry &p : got)
+            texts << QStringLiteral("#%1 type %2 @%3 +%4")
+                         .arg(p.Number)
+                         .arg(p.Type, 0, 16)
+                         .arg(qint64(p.StartingOffset))
+                         .arg(qint64(p.PartitionLength));
+        QCOMPARE(texts, parts);
     }
 
     // A disk that cannot be opened keeps its listed size in bytes and no

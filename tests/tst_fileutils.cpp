@@ -12,18 +12,22 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -79,9 +83,9 @@ bool makeSpecial(const QString &kind, const QString &path)
     return ::mknod(bytes(path).constData(), type | 0644, makedev(nums.at(0).toUInt(), nums.at(1).toUInt())) == 0;
 }
 
-// A reader stuck in the open of a FIFO (the fault these tests look for) is
-// set free after two seconds by a writer that opens and closes it, so that
-// the test fails instead of hanging.
+// A reader or writer stuck in the open of a FIFO (the fault these tests
+// look for) is set free after two seconds by an opener for both ends, so
+// that the test fails instead of hanging.
 class FifoWatchdog {
 public:
     explicit FifoWatchdog(const QString &fifo) : FPath(bytes(fifo))
@@ -90,11 +94,9 @@ public:
             for (int ms = 0; ms < 2000 && !FDone; ms += 20)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             while (!FDone) {
-                const int fd = ::open(FPath.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                if (fd >= 0) {
+                const int fd = ::open(FPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0)
                     ::close(fd);
-                    break;
-                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
@@ -134,6 +136,12 @@ private Q_SLOTS:
         QTest::newRow("link to a FIFO") << "fifo" << "link" << "Invalid argument" << "fifo";
         QTest::newRow("directory") << "dir" << "at path" << "Is a directory" << "dir";
         QTest::newRow("circle of links") << QString() << "loop" << "Too many levels of symbolic links" << "link";
+        QTest::newRow("long chain of links") << QString() << "chain" << QString() << "file";
+        QTest::newRow("name without a directory") << QString() << "relative" << QString() << "file";
+        // A device when looked at, something else by the time it is opened.
+        QTest::newRow("device swapped for a file") << "char 1:3" << "swapped for a file" << "Invalid argument" << "file";
+        QTest::newRow("device swapped for a FIFO") << "char 1:3" << "swapped for a FIFO" << "No such device or address"
+                                                   << "fifo";
     }
     void saveTarget()
     {
@@ -142,15 +150,52 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         QFETCH(QString, after);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("modules.conf"));
+        QString path = dir.filePath(QStringLiteral("modules.conf"));
         const QString target = dir.filePath(QStringLiteral("sub/target"));
         QDir().mkpath(dir.filePath(QStringLiteral("sub")));
+        const QString oldCwd = QDir::currentPath();
+        const mode_t oldMask = ::umask(027);
+        const auto restore = qScopeGuard([&] {
+            QDir::setCurrent(oldCwd);
+            ::umask(oldMask);
+            SetFileSyncForTesting({});
+            SetReplaceGapForTesting({});
+            SetFileOpenedForTesting({});
+        });
+        std::optional<FifoWatchdog> watchdog;
         if (setup == QLatin1String("at path")) {
             if (!makeSpecial(special, path))
                 QSKIP("cannot make device nodes here");
         } else if (setup == QLatin1String("loop")) {
             QCOMPARE(::symlink("../modules.conf", bytes(target).constData()), 0);
             QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
+        } else if (setup == QLatin1String("chain")) {
+            // modules.conf -> c1 -> ... -> c20 -> sub/target
+            writeFile(target, "old line that is longer\n");
+            QString from = path;
+            for (int i = 1; i <= 20; ++i) {
+                QCOMPARE(::symlink("c" + QByteArray::number(i), bytes(from).constData()), 0);
+                from = dir.filePath(QStringLiteral("c%1").arg(i));
+            }
+            QCOMPARE(::symlink("sub/target", bytes(from).constData()), 0);
+        } else if (setup == QLatin1String("relative")) {
+            writeFile(path, "old line that is longer\n");
+            QVERIFY(QDir::setCurrent(dir.path()));
+            path = QStringLiteral("modules.conf");
+        } else if (setup.startsWith(QLatin1String("swapped"))) {
+            if (!makeSpecial(special, target))
+                QSKIP("cannot make device nodes here");
+            QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
+            const bool fifo = setup.endsWith(QLatin1String("FIFO"));
+            if (fifo)
+                watchdog.emplace(target);
+            SetReplaceGapForTesting([target, fifo] {
+                ::unlink(bytes(target).constData());
+                if (fifo)
+                    ::mkfifo(bytes(target).constData(), 0644);
+                else
+                    writeFile(target, "old line that is longer\n");
+            });
         } else {
             if (!special.isEmpty() && !makeSpecial(special, target))
                 QSKIP("cannot make device nodes here");
@@ -160,22 +205,55 @@ private Q_SLOTS:
             if (setup != QLatin1String("file"))
                 QCOMPARE(::symlink("sub/target", bytes(path).constData()), 0);
         }
+        // What is synced, and whether any descriptor would stay open in a
+        // command started meanwhile.
+        QStringList synced;
+        bool inherited = false;
+        SetFileSyncForTesting([&](int fd) {
+            synced << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd));
+            inherited = inherited || !(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+            return 0;
+        });
+        SetFileOpenedForTesting([&](int fd) { inherited = inherited || !(::fcntl(fd, F_GETFD) & FD_CLOEXEC); });
         const QString error = errorOf([&] { SaveLineBytes(path, {"e1000", "bnx2 debug=1"}); });
         QCOMPARE(error, reason.isEmpty() ? QString()
                                          : QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
-        const bool linked = setup == QLatin1String("link") || setup == QLatin1String("dangling");
+        QVERIFY(!inherited);
+        const bool linked = setup == QLatin1String("link") || setup == QLatin1String("dangling")
+                            || setup == QLatin1String("chain") || setup.startsWith(QLatin1String("swapped"));
         QCOMPARE(kindOf(path), linked || setup == QLatin1String("loop") ? QStringLiteral("link") : after);
         if (linked)
             QCOMPARE(kindOf(target), after);
         if (after == QLatin1String("file"))
-            QCOMPARE(contents(path), QByteArray("e1000\nbnx2 debug=1\n"));
+            QCOMPARE(contents(path), reason.isEmpty() ? QByteArray("e1000\nbnx2 debug=1\n")
+                                                      : QByteArray("old line that is longer\n"));
         QCOMPARE(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Hidden | QDir::System | QDir::AllEntries
                                                                       | QDir::NoDotAndDotDot).size(),
-                 setup == QLatin1String("file") || setup == QLatin1String("at path") ? 0 : 1);
+                 setup == QLatin1String("file") || setup == QLatin1String("at path")
+                         || setup == QLatin1String("relative")
+                     ? 0
+                     : 1);
+        if (reason.isEmpty() && after == QLatin1String("file")) {
+            // The new text was written to a hidden file beside the one it
+            // replaces (no reader of "*.conf" sees it half written), then
+            // that directory was synced.
+            const QString real = QFileInfo(path).canonicalFilePath();
+            QCOMPARE(synced.size(), 2);
+            const QFileInfo temp(synced.at(0));
+            QCOMPARE(temp.path(), QFileInfo(real).path());
+            QVERIFY2(temp.fileName().startsWith(QLatin1Char('.')) && !temp.fileName().endsWith(QLatin1String(".conf")),
+                     qPrintable(synced.at(0)));
+            QCOMPARE(synced.at(1), QFileInfo(real).path());
+            struct stat st;
+            QCOMPARE(::stat(bytes(real).constData(), &st), 0);
+            if (setup == QLatin1String("dangling"))   // new: 0666 less the umask, 027 here
+                QCOMPARE(st.st_mode & 07777, 0640u);
+        }
     }
 
     // A terminal is written in blocking mode: a whole megabyte goes through
-    // a link to one, however slowly the other end reads.
+    // a link to one, however slowly the other end reads, and however often
+    // a signal (whose handler does not restart calls) cuts a write short.
     void terminalTakesTheWholeFile()
     {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -205,6 +283,10 @@ private Q_SLOTS:
         QByteArray got;
         std::atomic<bool> saved{false};
         std::thread reader([&] {
+            sigset_t alarm;
+            sigemptyset(&alarm);
+            sigaddset(&alarm, SIGALRM);
+            pthread_sigmask(SIG_BLOCK, &alarm, nullptr);   // the writer takes them
             char buf[65536];
             // A little at a time, so that the terminal's buffer fills up.
             for (int idle = 0; got.size() < expected.size() && idle < 20;) {
@@ -220,7 +302,16 @@ private Q_SLOTS:
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         });
+        struct sigaction act {}, old {};
+        act.sa_handler = [](int) {};
+        sigemptyset(&act.sa_mask);
+        sigaction(SIGALRM, &act, &old);
+        const itimerval every1ms{{0, 1000}, {0, 1000}};
+        const itimerval stopped{};
+        setitimer(ITIMER_REAL, &every1ms, nullptr);
         const QString error = errorOf([&] { SaveLineBytes(path, lines); });
+        setitimer(ITIMER_REAL, &stopped, nullptr);
+        sigaction(SIGALRM, &old, nullptr);
         saved = true;
         reader.join();
         QCOMPARE(error, QString());
@@ -251,6 +342,7 @@ private Q_SLOTS:
         QTest::newRow("a line over their bound") << "lines" << qint64(kMaxFileLines) + 1 << "File too large";
         QTest::newRow("lines over their bound, CR LF") << "crlf" << qint64(kMaxFileLines) + 1 << "File too large";
         QTest::newRow("lines at their bound, CR LF") << "crlf" << qint64(kMaxFileLines) << QString();
+        QTest::newRow("terminal with nothing to say") << "tty" << qint64(0) << "Resource temporarily unavailable";
     }
     void readSpecial()
     {
@@ -259,13 +351,39 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("modules.conf"));
-        const QString target = dir.filePath(QStringLiteral("node"));
+        QString target = dir.filePath(QStringLiteral("node"));
+        std::optional<TFdCloser> master;
+        std::atomic<bool> done{false};
+        std::thread ttyWatchdog;
+        const auto stop = qScopeGuard([&] {
+            done = true;
+            if (ttyWatchdog.joinable())
+                ttyWatchdog.join();
+            SetFileOpenedForTesting({});
+        });
+        // The line bound is the line reader's: the bytes themselves read whole.
         const bool lineRow = special == QLatin1String("lines") || special == QLatin1String("crlf");
+        const qint64 fileBytes = special == QLatin1String("crlf") ? 2 * size : size;
         if (lineRow) {
             writeFile(target, special == QLatin1String("lines") ? QByteArray(size, '\n') : QByteArray("\r\n").repeated(size));
         } else if (special.isEmpty()) {
             QFile f(target);
             QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(size));
+        } else if (special == QLatin1String("tty")) {
+            master.emplace(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+            if (master->get() < 0)
+                QSKIP("no pseudo-terminals here");
+            QVERIFY(::grantpt(master->get()) == 0 && ::unlockpt(master->get()) == 0);
+            target = QFile::decodeName(::ptsname(master->get()));
+            // A read stuck on the terminal (the fault looked for) gets ends
+            // of file after two seconds.
+            ttyWatchdog = std::thread([&] {
+                for (int ms = 0; ms < 2000 && !done; ms += 20)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+                    if (::write(master->get(), "\x04", 1) != 1)
+                        break;
+            });
         } else if (!makeSpecial(special, target)) {
             QSKIP("cannot make device nodes here");
         }
@@ -273,11 +391,49 @@ private Q_SLOTS:
         std::optional<FifoWatchdog> watchdog;
         if (special == QLatin1String("fifo"))
             watchdog.emplace(target);
+        // Every descriptor is opened non-blocking, and closed on exec.
+        QList<bool> opened;
+        SetFileOpenedForTesting([&](int fd) {
+            opened << ((::fcntl(fd, F_GETFD) & FD_CLOEXEC) && (::fcntl(fd, F_GETFL) & O_NONBLOCK));
+        });
         QElapsedTimer clock;
         clock.start();
         QList<QByteArray> lines;
         const QString error = errorOf([&] { lines = LoadLineBytes(path); });
         QVERIFY2(clock.elapsed() < 1500, "the read waited");
+        // Appended to what is there; on failure that is all there is.
+        QByteArray data("kept");
+        errno = 0;
+        const bool read = ReadWholeFile(path, data);
+        const int err = errno;
+        QCOMPARE(read, lineRow || reason.isEmpty());
+        QCOMPARE(data.size(), 4 + (read ? fileBytes : 0));
+        QVERIFY(data.startsWith("kept"));
+        if (!read)
+            QCOMPARE(QString::fromLocal8Bit(std::strerror(err)), reason);
+        QCOMPARE(opened, QList<bool>(2, true));
+        if (special == QLatin1String("tty")) {
+            // A program with no controlling terminal that reads or writes a
+            // link to one does not take it for its own.
+            const QByteArray slave = bytes(target);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::setsid();
+                QByteArray got;
+                ReadWholeFile(path, got);
+                ReplaceFileAtomically(path, "e1000\n");
+                const int fd = ::open(slave.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+                ::_exit(::tcgetsid(fd) == ::getpid() ? 1 : 0);
+            }
+            int status = -1;
+            for (int ms = 0; ms < 3000 && ::waitpid(child, &status, WNOHANG) == 0; ms += 20)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!WIFEXITED(status) && !WIFSIGNALED(status)) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+            }
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the terminal became the reader's own");
+        }
         QCOMPARE(error, reason.isEmpty() ? QString()
                                          : QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason));
         if (reason.isEmpty()) {
@@ -350,7 +506,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("modules.conf"));
-        writeFile(path, "e1000\nbnx2 name=caf\xe9\ntg3 opt=\xc3\r\n\xe4\xb8\xad");
+        writeFile(path, "e1000\rbnx2 name=caf\xe9\ntg3 opt=\xc3\r\n\xe4\xb8\xad");
         QCOMPARE(LoadTextLines(path),
                  (QStringList{"e1000", "bnx2 name=caf\ufffd", "tg3 opt=\ufffd", QString::fromUtf8("中")}));
     }
@@ -374,6 +530,8 @@ private Q_SLOTS:
         const QByteArray unchanged = EncodeEditedLine(shown, gb);
         const QByteArray edited = EncodeEditedLine(shown + QStringLiteral(" x=1"), gb);
         const QByteArray beyond = EncodeEditedLine(QString::fromUtf8("opt=\xf0\x9f\x98\x80"), gb);   // no GB2312 form
+        // Bytes that neither encoding takes were shown as UTF-8, and an edit is written so.
+        const QByteArray neither = EncodeEditedLine(QString::fromUtf8("opt=\xc3\xa9"), "opt=\xff");
         setlocale(LC_CTYPE, oldLocale.constData());
         if (oldPath.isNull())
             qunsetenv("LOCPATH");
@@ -384,6 +542,7 @@ private Q_SLOTS:
         QCOMPARE(unchanged, gb);
         QCOMPARE(edited, gb + " x=1");
         QCOMPARE(beyond, QByteArray("opt=\xf0\x9f\x98\x80"));
+        QCOMPARE(neither, QByteArray("opt=\xc3\xa9"));
     }
 
     // md.conf and mount.conf: the first line of a key counts, letters

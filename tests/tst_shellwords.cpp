@@ -65,6 +65,9 @@ private Q_SLOTS:
         row("comment ends at a line feed", "a #b\nc", "[a][c]", false);
         row("unterminated quote runs to the end", "a'b c", "[ab c]", false);
         row("bytes that are not UTF-8", "caf\xe9 \xff'\xfe'", "[caf\xe9][\xff\xfe]");
+        row("unterminated double quote runs to the end", "a\"b c", "[ab c]", false);
+        row("backslash before a NUL in double quotes stays", QByteArray("\"a\\\0b\"", 6), QByteArray("[a\\\0b]", 6),
+            false);
     }
     void split()
     {
@@ -129,6 +132,15 @@ private Q_SLOTS:
                 line += ' ' + arg.toUtf8();
                 words << (argument ? word : text.toUtf8());
             }
+        }
+        // An empty word goes as '', and a character beyond Latin-1 is never
+        // plain, whatever its low byte ("中" is U+4E2D, "-" is 0x2D).
+        for (const QByteArray &word : {QByteArray(), QByteArray("/mnt/\xe4\xb8\xad")}) {
+            const QString text = QString::fromUtf8(word);
+            const QString arg = argument ? ShellArg(word, "=,") : ShellArg(text);
+            QVERIFY2(arg != text, qPrintable(arg));
+            line += ' ' + arg.toUtf8();
+            words << word;
         }
         QCOMPARE(shellWords(line), bracketed(words));
     }
