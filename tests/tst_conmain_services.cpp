@@ -141,8 +141,8 @@ private Q_SLOTS:
         s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyr")), QStringLiteral("fyr"), late);
         s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyrman")), QStringLiteral("fyrman"), late);
         // A program's path reaches the shell as one word, whatever the root it lies under.
-        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;x"))));
-        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;x")));
+        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;$x"))));
+        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;$x")));
         const auto w = s.open();
         part<QPushButton>(*w, button.toLatin1().constData())->click();
         QCOMPARE(caption(*w, "lbFyrState"), label);

@@ -147,8 +147,8 @@ private Q_SLOTS:
         QVERIFY(QFile::link(s.root.path(QStringLiteral("/etc/victim")), s.root.path(QStringLiteral("/tmp/parttable"))));
         const auto w = s.open();
         // The script's path reaches the shell as one word, whatever the root it lies under.
-        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;x"))));
-        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;x")));
+        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;$x"))));
+        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;$x")));
         s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
         SetSystemRootForTesting(s.root.root());
         QCOMPARE(s.file(QStringLiteral("sfdisk.stdin")), QByteArray(",,83\n"));
