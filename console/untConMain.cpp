@@ -22,7 +22,6 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QRegularExpression>
 #include <QScreen>
 
 #include <algorithm>
@@ -80,15 +79,6 @@ QString DottedQuad(uint32_t NetOrder)
     in_addr a{};
     a.s_addr = NetOrder;
     return QString::fromLatin1(inet_ntoa(a));
-}
-
-// An interface name as one shell word. The kernel lets a name hold shell
-// characters (";", "$", quotes), so such a name is quoted; ordinary names
-// go into the line as they are.
-QString ShellWord(const QString &Name)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.@%+=,:-]+$"));
-    return plain.match(Name).hasMatch() ? Name : ShellQuote(Name);
 }
 
 // A device-tree entry that knows its place among its siblings. The entries
@@ -409,7 +399,9 @@ void TfmConMain::btnNicDetailClick()
     if (i < 0 || i >= ui->lbNicList->count())
         throw EStringListError(QStringLiteral("List index out of bounds (%1)").arg(i));
     QStringList lines;
-    ReadCmdOutput(QStringLiteral("ethtool ") + ShellWord(ui->lbNicList->item(i)->text())
+    // The kernel lets an interface name hold shell characters (";", "$",
+    // quotes): the name goes into the line as one word.
+    ReadCmdOutput(QStringLiteral("ethtool ") + ShellArg(ui->lbNicList->item(i)->text())
                       + QStringLiteral(" 2> /dev/null"),
                   lines);
     ShowMessageWindow(lines);
@@ -716,7 +708,7 @@ void TfmConMain::RefreshKelvaskState()
 void TfmConMain::ServiceCommand(const QString &ExePath, bool Start, TRefreshProc Refresh)
 {
     const TCursorGuard hourglass;
-    RunShell(SysPath(ExePath) + (Start ? QStringLiteral(" start") : QStringLiteral(" stop")));
+    RunShell(ShellArg(SysPath(ExePath)) + (Start ? QStringLiteral(" start") : QStringLiteral(" stop")));
     // The service writes its pid file shortly after its control program
     // returns; the refresh waits that long.
     WaitWithoutInput(500);
@@ -726,7 +718,7 @@ void TfmConMain::ServiceCommand(const QString &ExePath, bool Start, TRefreshProc
 void TfmConMain::RunManager(const QString &ExePath, TRefreshProc Refresh)
 {
     const TCursorGuard hourglass;
-    RunShell(SysPath(ExePath));
+    RunShell(ShellArg(SysPath(ExePath)));
     WaitWithoutInput(500);
     (this->*Refresh)();
 }

@@ -384,7 +384,7 @@ void TfmMain::PartitionDisk(const QString &PartType)
     struct TRemoveScript {
         ~TRemoveScript() { ::unlink(SysPathBytes(kPartTable).constData()); }
     } removeScript;
-    RunCommandFmt(QStringLiteral("sfdisk -q %s < %s"), {ShellArg(disk), SysPath(kPartTable)});
+    RunCommandFmt(QStringLiteral("sfdisk -q %s < %s"), {ShellArg(disk), ShellArg(SysPath(kPartTable))});
     RefreshDiskTree();
 }
 

@@ -172,12 +172,14 @@ private Q_SLOTS:
                      "vkmod_a 16384 0 - Live 0x0000000000000000\n"
                      "vkmod_b 20480 2 vkmod_a,vkmod_c, Live 0xffffffffc0a00000 (OE)\n"
                      "three 4096 1\n"
-                     "spaced 8192 0  a  b \n");
+                     "spaced 8192 0  a  b \n"
+                     "crlf 4096 0 -\r\n");
         const auto w = s.open();
         auto *view = part<QTreeWidget>(*w, "ListView2");
         QCOMPARE(rows(view), (QStringList{"vkmod_a|16384|0|- Live 0x0000000000000000",
                                           "vkmod_b|20480|2|vkmod_a,vkmod_c, Live 0xffffffffc0a00000 (OE)",
-                                          "three|4096|1|", "spaced|8192|0| a  b "}));
+                                          "three|4096|1|", "spaced|8192|0| a  b ",
+                                          "crlf|4096|0|-"}));
         QVERIFY(view->topLevelItem(0)->textAlignment(1) & Qt::AlignRight);
         QVERIFY(view->headerItem()->textAlignment(2) & Qt::AlignRight);
     }

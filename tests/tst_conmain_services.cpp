@@ -5,6 +5,7 @@
 #include "conmain_fixture.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -139,9 +140,14 @@ private Q_SLOTS:
                                 + "') > /dev/null 2>&1 &\n";
         s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyr")), QStringLiteral("fyr"), late);
         s.tools.addRecorderAt(s.root.path(QStringLiteral("/usr/sbin/fyrman")), QStringLiteral("fyrman"), late);
+        // A program's path reaches the shell as one word, whatever the root it lies under.
+        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;$x"))));
+        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;$x")));
         const auto w = s.open();
         part<QPushButton>(*w, button.toLatin1().constData())->click();
         QCOMPARE(caption(*w, "lbFyrState"), label);
+        QCOMPARE(s.tools.calls(button == QLatin1String("btnFyrMan") ? QStringLiteral("fyrman") : QStringLiteral("fyr")),
+                 QStringList{button == QLatin1String("btnFyrMan") ? QString() : QStringLiteral("start")});
     }
 
     void managersRunWithoutArgumentsAndRefreshTheirRows()

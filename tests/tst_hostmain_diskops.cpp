@@ -11,7 +11,9 @@
 #include <iterator>
 
 #include <fcntl.h>
+#include <csignal>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -34,7 +36,8 @@ struct TDiskOps : HostScratch {
     {
         dir = tools.dir();
         const QByteArray d = QFile::encodeName(dir);
-        tools.addScript(QStringLiteral("sfdisk"), "echo \"$*\" >> '" + d + "/sfdisk.calls'\ncat > '" + d + "/sfdisk.stdin'\n");
+        tools.addScript(QStringLiteral("sfdisk"), "echo \"$*\" >> '" + d + "/sfdisk.calls'\nstat -L -c %a /dev/stdin > '" + d + "/sfdisk.mode'\n"
+                                                 "cat > '" + d + "/sfdisk.stdin'\n");
         tools.addScript(QStringLiteral("mount"), "printf '%s|' \"$#\" \"$@\" >> '" + d + "/mount.calls'\n");
         for (const char *name : {"mdadm", "mkfs.xfs", "umount"})
             tools.addRecorder(QString::fromLatin1(name));
@@ -129,8 +132,10 @@ private Q_SLOTS:
         const QString parttable = s.root.path(QStringLiteral("/tmp/parttable"));
         QCOMPARE(s.commands(),
                  command.isEmpty() ? QStringList() : QStringList{QString(command).replace(QLatin1String("/tmp/parttable"), parttable) + " 2>&1"});
-        if (command.startsWith(QLatin1String("sfdisk -q")))
+        if (command.startsWith(QLatin1String("sfdisk -q"))) {
             QCOMPARE(s.file(QStringLiteral("sfdisk.stdin")), item == QLatin1String("miPartMd") ? QByteArray(",,fd\n") : QByteArray(",,83\n"));
+            QCOMPARE(s.file(QStringLiteral("sfdisk.mode")), QByteArray("600\n"));   // no one else reads it
+        }
         QVERIFY(!QFileInfo::exists(parttable));
         QCOMPARE(s.rebuilt(*w), !command.isEmpty());
     }
@@ -141,7 +146,11 @@ private Q_SLOTS:
         s.root.write(QStringLiteral("/etc/victim"), "victim\n");
         QVERIFY(QFile::link(s.root.path(QStringLiteral("/etc/victim")), s.root.path(QStringLiteral("/tmp/parttable"))));
         const auto w = s.open();
+        // The script's path reaches the shell as one word, whatever the root it lies under.
+        QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;$x"))));
+        SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;$x")));
         s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
+        SetSystemRootForTesting(s.root.root());
         QCOMPARE(s.file(QStringLiteral("sfdisk.stdin")), QByteArray(",,83\n"));
         QCOMPARE(s.root.read(QStringLiteral("/etc/victim")), QByteArray("victim\n"));
         QVERIFY(!QFileInfo(s.root.path(QStringLiteral("/tmp/parttable"))).isSymLink());
@@ -172,6 +181,9 @@ private Q_SLOTS:
             << QStringList{"/dev/sda1", "/dev/sdb1", "/dev/sda1", "/dev/sdc"} << 2 << 3 << 1 << QByteArray("x=1\n")
             << "yes | mdadm -C /dev/md1 -l 5 -n 3 -c 128 /dev/sda1 /dev/sdb1 /dev/sdc"
             << QByteArray("x=1\nmd[1]=\"/dev/sda1 /dev/sdb1 /dev/sdc\"\n");
+        QTest::newRow("two members") << QStringList{"/dev/sdb1", "/dev/sdc"} << 2 << 2 << 4 << QByteArray()
+                                     << "yes | mdadm -C /dev/md4 -l 5 -n 2 -c 64 /dev/sdb1 /dev/sdc"
+                                     << QByteArray("md[4]=\"/dev/sdb1 /dev/sdc\"\n");
         QTest::newRow("arrays are no members; key replaced in place")
             << QStringList{"/dev/md0", "/dev/md1p1", "/dev/sda2"} << 0 << 2 << 12
             << QByteArray("a=1\nMD[12]=\"old\"\nb=2\n") << "yes | mdadm -C /dev/md12 -l 0 -fn 1 -c 64 /dev/sda2"
@@ -213,7 +225,12 @@ private Q_SLOTS:
         s.root.write(QStringLiteral("/etc/velkora/md.conf"), "md[0]=\"/dev/sda1\"\nmd[1]=\"/dev/sdb1\"\n");
         const auto w = s.open();
         auto *list = part<QListWidget>(*w, "lbDev");
+        // A member alone is not enough: an array must be chosen too.
+        selectNode(*w, QStringLiteral("/dev/sdc"));
+        w->btnAddDevClick();
+        QVERIFY(!part(*w, "btnMdCreate")->isEnabled());
         part<QComboBox>(*w, "cmbMdList")->setCurrentIndex(0);
+        QVERIFY(part(*w, "btnMdCreate")->isEnabled());
         selectNode(*w, QStringLiteral("/dev/sda"));
         w->tvDevDblClick();   // a disk with partitions is not added by a double click
         selectNode(*w, QStringLiteral("/dev/sdc"));
@@ -231,6 +248,12 @@ private Q_SLOTS:
         s.root.remove(QStringLiteral("/etc/velkora/md.conf"));
         s.act(*w, QStringLiteral("/dev/md0"), "btnMdDelete");
         QVERIFY(s.root.exists(QStringLiteral("/etc/velkora/md.conf")) && s.root.read(QStringLiteral("/etc/velkora/md.conf")).isEmpty());
+        // The key takes up to three digits: /dev/md127 is array 127, not 12.
+        writeDisks(s, {{QStringLiteral("md127"), 64LL << 20, {}}});
+        s.root.write(QStringLiteral("/etc/velkora/md.conf"), "md[12]=\"/dev/sdb1\"\nmd[127]=\"/dev/sdc\"\n");
+        w->RefreshDiskTree();
+        s.act(*w, QStringLiteral("/dev/md127"), "btnMdDelete");
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/md.conf")), QByteArray("md[12]=\"/dev/sdb1\"\n"));
     }
 
     // The member list's remove button takes the selected row, not the one
@@ -283,6 +306,7 @@ private Q_SLOTS:
         QTest::newRow("3073 MiB") << (3073LL << 20) << "3072m";
         QTest::newRow("1 TiB") << (1LL << 40) << "1048576m";
         QTest::newRow("1 TiB + 2 MiB") << ((1LL << 40) + (2LL << 20)) << "268435184b";
+        QTest::newRow("4 TiB") << (4LL << 40) << "268435184b";
     }
     void agSize()
     {
@@ -317,6 +341,14 @@ private Q_SLOTS:
         QTest::newRow("16k, 4 members") << "/dev/md0" << QByteArray("3.1") << 0
                                         << QByteArray("md[0]=\"/dev/sda1 /dev/sdb1 /dev/sdc1 /dev/sdd1\"\n")
                                         << lazy + "agsize=204800m,sunit=32,swidth=128 /dev/md0";
+        // A partition of an array is no array: its number is no number.
+        QTest::newRow("partition of an array") << "/dev/md1p1" << QByteArray("3.1") << 2 << three
+                                               << lazy + "agsize=0m,sunit=128,swidth=128 /dev/md1p1";
+        QTest::newRow("hand-written line, trailing blank") << "/dev/md0" << QByteArray("3.1") << 2
+                                                           << QByteArray("md[0]=/dev/sda1 /dev/sdb1 \n")
+                                                           << lazy + "agsize=204800m,sunit=128,swidth=256 /dev/md0";
+        QTest::newRow("array, no array file") << "/dev/md0" << QByteArray("3.1") << 2 << QByteArray()
+                                              << lazy + "agsize=204800m,sunit=128,swidth=128 /dev/md0";
         QTest::newRow("array without a line") << "/dev/md0" << QByteArray("3.1") << 2 << QByteArray("md[1]=\"a b\"\nmd[0]=\n")
                                               << lazy + "agsize=204800m,sunit=128,swidth=128 /dev/md0";
     }
@@ -351,6 +383,13 @@ private Q_SLOTS:
         QCOMPARE(s.dialogs.texts(), (QStringList{QStringLiteral("分区\"/dev/sda1\"已经挂载，不能格式化"),
                                                  QStringLiteral("格式化将清除所有的数据，确定要继续吗？")}));
         QCOMPARE(s.dialogs.requests().first().Type, TMsgDlgType::Error);
+        QVERIFY(s.runs.isEmpty());
+        // A release file that is there but cannot be read stops the format.
+        s.root.mkdir(QStringLiteral("/etc/orvix/version"));
+        s.dialogs.answer(mrYes);
+        s.act(*w, QStringLiteral("/dev/sdb1"), "btnFormatDevice");
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot open file \"%1\". Is a directory")
+                                               .arg(s.root.path(QStringLiteral("/etc/orvix/version"))));
         QVERIFY(s.runs.isEmpty());
     }
 
@@ -418,6 +457,7 @@ private Q_SLOTS:
         const QString lineBreak = QStringLiteral("The mount point must not contain a line break");
         const QString empty = QStringLiteral("The mount point must not be empty");
         QTest::newRow("line break") << "/mnt\ntouch MARK" << lineBreak;
+        QTest::newRow("carriage return") << "/mnt\rtouch MARK" << lineBreak;   // read back, CR ends a line too
         QTest::newRow("empty") << "" << empty;
         QTest::newRow("blanks only") << "  " << empty;
         QTest::newRow("tab only") << "\t" << empty;
@@ -677,6 +717,8 @@ private Q_SLOTS:
             QVERIFY2(!calls.isEmpty() && calls.last() == a.Args, qPrintable(calls.join(QLatin1Char('\n'))));
         }
         QCOMPARE(s.runs.size(), int(std::size(actions)));
+        // The array file holds the names themselves, not their shell quoting.
+        QCOMPARE(s.root.read(QStringLiteral("/etc/velkora/md.conf")), ("md[2]=\"" + partition + ' ' + dsk + "\"\n").toLocal8Bit());
     }
 
     // The script's name is free for a moment between its removal and its
@@ -707,6 +749,32 @@ private Q_SLOTS:
         QCOMPARE(s.dialogs.texts().last(),
                  QStringLiteral("Cannot create file \"%1\". File exists").arg(QFile::decodeName(table)));
         QCOMPARE(s.root.read(QStringLiteral("/tmp/victim")), QByteArray("victim\n"));
+        QVERIFY(s.runs.isEmpty() && !s.rebuilt(*w));
+    }
+
+    // A script that cannot be written whole is removed, and nothing runs.
+    void partTableWriteFails()
+    {
+        TDiskOps s;
+        const auto w = s.open();
+        struct rlimit saved {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        TfmMain::SetPartTableGapHookForTesting([&] {
+            struct rlimit none = saved;
+            none.rlim_cur = 0;
+            ::setrlimit(RLIMIT_FSIZE, &none);
+        });
+        const auto restore = qScopeGuard([&] {
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+            TfmMain::SetPartTableGapHookForTesting(nullptr);
+        });
+        s.act(*w, QStringLiteral("/dev/sdc"), "miPartData");
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(s.dialogs.texts().last(), QStringLiteral("Cannot create file \"%1\". File too large")
+                                               .arg(s.root.path(QStringLiteral("/tmp/parttable"))));
+        QVERIFY(!s.root.exists(QStringLiteral("/tmp/parttable")));
         QVERIFY(s.runs.isEmpty() && !s.rebuilt(*w));
     }
 

@@ -28,6 +28,7 @@ private Q_SLOTS:
                                                      << "/dev/md0" << "/own|ext4";
         QTest::newRow("a 4095-byte piece ends a line")
             << QByteArray(4095, 'x') + "/dev/sdb1 /cut xfs\n" << "/dev/sdb1" << "/cut|xfs";
+        QTest::newRow("trailing tab and CR") << QByteArray("/dev/sda1 /boot ext4\t\r\n") << "/dev/sda1" << "/boot|ext4";
         QTest::newRow("no mount table") << QByteArray() << "/dev/sda1" << "-";
     }
     void findMount()
@@ -61,15 +62,19 @@ private Q_SLOTS:
         HostScratch s;
         writeDisks(s, {{QStringLiteral("sdb"), 64LL << 20, {}},
                        {QStringLiteral("sda"), 64LL << 20, {{0x83, 2048, 65536}, {0x82, 67584, 16384}}},
-                       {QStringLiteral("md0"), 96LL << 20, {}}});
+                       {QStringLiteral("md0"), 96LL << 20, {}},
+                       {QStringLiteral("cciss/c0d0"), 64LL << 20, {}}});
         // The array's node is a link that the mount table knows by its target.
         s.root.mkdir(QStringLiteral("/dev/md"));
         QVERIFY(QFile::rename(s.root.path(QStringLiteral("/dev/md0")), s.root.path(QStringLiteral("/dev/md/0"))));
         QVERIFY(QFile::link(QStringLiteral("md/0"), s.root.path(QStringLiteral("/dev/md0"))));
-        s.mtab("/dev/sda1 /boot ext4 rw 0 0\n/dev/md/0 /data xfs rw 0 0\n");
+        // A link below a directory of /dev is followed too.
+        QVERIFY(QFile::rename(s.root.path(QStringLiteral("/dev/cciss/c0d0")), s.root.path(QStringLiteral("/dev/cciss/real"))));
+        QVERIFY(QFile::link(QStringLiteral("real"), s.root.path(QStringLiteral("/dev/cciss/c0d0"))));
+        s.mtab("/dev/sda1 /boot ext4 rw 0 0\n/dev/md/0 /data xfs rw 0 0\n/dev/cciss/real /c xfs rw 0 0\n");
         const auto w = s.open();
         auto *tree = part<QTreeWidget>(*w, "tvDev");
-        QCOMPARE(treeRows(tree), (QStringList{"/dev/md0|96 MB ||/data|xfs", "/dev/sda|64 MB ",
+        QCOMPARE(treeRows(tree), (QStringList{"/dev/cciss/c0d0|64 MB ||/c|xfs", "/dev/md0|96 MB ||/data|xfs", "/dev/sda|64 MB ",
                                               "  /dev/sda1|32 MB | Linux|/boot|ext4", "  /dev/sda2|8 MB | Linux Swap",
                                               "/dev/sdb|64 MB "}));
         QVERIFY(findNode(tree, QStringLiteral("/dev/sda"))->isExpanded());
@@ -82,6 +87,10 @@ private Q_SLOTS:
         QVERIFY(w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda1"))));
         QVERIFY(!w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/sda2"))));
         QVERIFY(!w->DiskHasMountedPart(findNode(tree, QStringLiteral("/dev/md0"))));   // mounted whole, no partitions
+        // What a rebuild learnt of /dev's links is not kept past it: a link made since is followed.
+        QVERIFY(QFile::link(QStringLiteral("md/0"), s.root.path(QStringLiteral("/dev/md5"))));
+        QString point, type;
+        QVERIFY(w->FindMount(QStringLiteral("/dev/md5"), point, type) && point == QLatin1String("/data"));
     }
 
     void enableRules_data()
@@ -96,6 +105,7 @@ private Q_SLOTS:
         QTest::newRow("logical Linux partition") << "/dev/sda5" << "1 分区类型 0 101";
         QTest::newRow("swap partition") << "/dev/sda3" << "1 分区类型 0 000";
         QTest::newRow("partition of an array") << "/dev/md1p1" << "0 分区类型 0 101";
+        QTest::newRow("array named md inside") << "/dev/xmd4" << "0 分区 1 101";
         QTest::newRow("none after an array") << "" << "0 分区 1 000";
     }
     void enableRules()
@@ -107,7 +117,8 @@ private Q_SLOTS:
                         {{0x83, 2048, 8192}, {0x83, 10240, 8192}, {0x82, 18432, 8192}, {0x05, 26624, 16384}}},
                        {QStringLiteral("md0"), 64LL << 20, {}},
                        {QStringLiteral("md1"), 64LL << 20, {{0x83, 2048, 8192}}},
-                       {QStringLiteral("md3"), 64LL << 20, {}}});
+                       {QStringLiteral("md3"), 64LL << 20, {}},
+                       {QStringLiteral("xmd4"), 64LL << 20, {}}});
         s.mtab("/dev/sda2 /b xfs rw 0 0\n/dev/md3 /m xfs rw 0 0\n");
         const auto w = s.open();
         selectNode(*w, QStringLiteral("/dev/md0"));
