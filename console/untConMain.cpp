@@ -492,7 +492,7 @@ void TfmConMain::btnSetBoundClick()
     bond.Gateway = ui->edBondGateway->text();
     WriteBondConfig(bond);
     const QString script = SysPath(kBondScript) + QStringLiteral(" start");
-    const int status = RunShell(script);
+    const int status = RunShell(ShellArg(SysPath(kBondScript)) + QStringLiteral(" start"));
     // A script that failed leaves Apply enabled for another try; the file
     // stays written, and the message says so.
     if (status != 0)

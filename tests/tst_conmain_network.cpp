@@ -279,9 +279,10 @@ private Q_SLOTS:
     void applyScriptFails_data()
     {
         QTest::addColumn<QByteArray>("script");   // empty: no script there
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("status");   // empty: the script succeeds
         QTest::newRow("exits 3") << QByteArray("exit 3\n") << "exit status 3";
         QTest::newRow("missing") << QByteArray() << "exit status 127";
+        QTest::newRow("succeeds under an odd root") << QByteArray("exit 0\n") << QString();
     }
     void applyScriptFails()
     {
@@ -291,12 +292,23 @@ private Q_SLOTS:
         s.netDev({QStringLiteral("vkt0")});
         if (!script.isEmpty())
             s.tools.addRecorderAt(s.root.path("/usr/sbin/bond"), QStringLiteral("bond"), script);
+        if (status.isEmpty()) {
+            // The script's path reaches the shell as one word, whatever the root it lies under.
+            QVERIFY(QFile::link(QStringLiteral("."), s.root.path(QStringLiteral("/odd root;$x"))));
+            SetSystemRootForTesting(s.root.path(QStringLiteral("/odd root;$x")));
+        }
         const auto w = s.open();
         part<QCheckBox>(*w, "chkEnableBound")->click();
         part<QLineEdit>(*w, "edBondIP")->setText(QStringLiteral("10.0.0.5"));
         part<QLineEdit>(*w, "edBondMask")->setText(QStringLiteral("255.0.0.0"));
         findEntry(part<QListWidget>(*w, "clbNIC"), QStringLiteral("vkt0"))->setCheckState(Qt::Checked);
         part<QPushButton>(*w, "btnSetBound")->click();
+        if (status.isEmpty()) {
+            QCOMPARE(s.dialogs.texts(), QStringList());
+            QCOMPARE(s.tools.calls(QStringLiteral("bond")), QStringList{QStringLiteral("start")});
+            QVERIFY(!part(*w, "btnSetBound")->isEnabled());
+            return;
+        }
         QCOMPARE(s.dialogs.texts(),
                  QStringList{QStringLiteral("Bonding script %1 start failed (%2); file %3 has been written.")
                                  .arg(s.root.path("/usr/sbin/bond"), status, s.root.path(kBondConf))});
