@@ -193,6 +193,28 @@ void TXSession::startInNamespace(QProcess &Proc, const QString &Script, const QS
     Proc.start(QStringLiteral("unshare"), Flags + QStringList{"--propagation", "private", "/bin/sh", Script});
 }
 
+TNamespaceRun::~TNamespaceRun() { StopProcess(Proc); }
+
+bool TNamespaceRun::start(const QString &Script, const QString &Home, const QStringList &Flags)
+{
+    if (!X.start(Error))
+        return false;
+    X.startInNamespace(Proc, Script, Home, Flags);
+    if (Proc.waitForStarted(10000))
+        return true;
+    Error = QStringLiteral("unshare does not start");
+    return false;
+}
+
+QString TNamespaceRun::said() { return FOutput += QString::fromLocal8Bit(Proc.readAll()); }
+
+bool TNamespaceRun::waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms) const
+{
+    return waitFor([&] { return X.findWindow(Title, Win) || Proc.state() != QProcess::Running; }, Ms);
+}
+
+bool TNamespaceRun::fixturesFailed() const { return Proc.state() != QProcess::Running && Proc.exitCode() == 97; }
+
 QByteArray OverlayScriptHead(const QString &WorkDir)
 {
     return "#!/bin/sh\nW='" + QFile::encodeName(WorkDir) + "'\n"

@@ -76,6 +76,39 @@ private:
     QString FDisplay;
 };
 
+// A program under test on an X server of its own: Script run by the shell
+// in private namespaces (see TXSession::startInNamespace). The program is
+// stopped before its server when this ends.
+class TNamespaceRun {
+public:
+    ~TNamespaceRun();
+    // False with a reason in Error when the server or unshare does not start.
+    bool start(const QString &Script, const QString &Home, const QStringList &Flags = {QStringLiteral("-m")});
+    // All the program has written so far, its output and errors merged.
+    QString said();
+    // Waits up to Ms for the window Title or for the program's end; false
+    // when neither came.
+    bool waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms) const;
+    // The program ended because the fixtures could not be put in place
+    // (the setup script's exit code 97).
+    bool fixturesFailed() const;
+
+    TXSession X;
+    QProcess Proc;
+    QString Error;
+
+private:
+    QString FOutput;
+};
+
+// Skips the test when the program App ended because the fixtures could not
+// be put in place here.
+#define SKIP_IF_NO_FIXTURES(App)                                                          \
+    do {                                                                                  \
+        if ((App).fixturesFailed())                                                       \
+            QSKIP(qPrintable("the fixture mounts cannot be made here: " + (App).said())); \
+    } while (false)
+
 // Writes an overlay helper into a shell script: `layer NAME DIR` puts the
 // fixture directory $W/fixture/NAME over DIR inside the namespace (upper
 // layers on a tmpfs at $W/ns, so any file system serves). Exit code 97 when

@@ -219,27 +219,22 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
                   "exec '" + QFile::encodeName(vkpanel) + "'\n",
               true);
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess console;
-    x.startInNamespace(console, w + "/setup.sh", w, {"-m", "-n"});   // a network of its own too
-    QVERIFY2(console.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(console); });
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w, {"-m", "-n"}), qPrintable(app.Error));   // a network of its own too
+    TXSession &x = app.X;
+    QProcess &console = app.Proc;
 
     TXSession::TWindow win;
     QElapsedTimer clock;
     clock.start();
     while (!x.findWindow(QString::fromLatin1(kTitle), win)) {
         if (console.state() != QProcess::Running) {
-            const QByteArray out = console.readAll();
-            if (console.exitCode() == 97)
-                QSKIP(qPrintable("the fixture mounts cannot be made here: " + out));
-            QFAIL(qPrintable("vkpanel ended early (" + QByteArray::number(console.exitCode()) + "): " + out));
+            SKIP_IF_NO_FIXTURES(app);
+            QFAIL(qPrintable("vkpanel ended early (" + QString::number(console.exitCode()) + "): " + app.said()));
         }
         if (clock.elapsed() > 30000)
-            QFAIL(qPrintable("no window \"" + QByteArray(kTitle) + "\" appeared; vkpanel said:\n"
-                             + console.readAll()));
+            QFAIL(qPrintable("no window \"" + QString::fromLatin1(kTitle) + "\" appeared; vkpanel said:\n"
+                             + app.said()));
         QThread::msleep(200);
     }
     QCOMPARE(win.Width, 600);
@@ -255,7 +250,7 @@ void TestE2EConsole::serviceButtonRunsItsControlProgram()
         QThread::msleep(100);
     QVERIFY2(readFile(calls).contains("/usr/sbin/fyr start"),
              qPrintable("the stand-in recorded: " + readFile(calls) + "\nvkpanel said:\n"
-                        + console.readAll()));
+                        + app.said()));
     // Only the start button was pressed.
     const QList<QByteArray> lines = readFile(calls).trimmed().split('\n');
     QCOMPARE(lines, QList<QByteArray>{"/usr/sbin/fyr start"});
@@ -387,27 +382,20 @@ void TestE2EConsole::oneFaultLeavesTheRestWorking()
                   "exec setpriv --bounding-set -dac_override,-dac_read_search '" + QFile::encodeName(vkpanel) + "'\n",
               true);
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess console;
-    x.startInNamespace(console, w + "/setup.sh", w, {"-m", "-n"});
-    QVERIFY2(console.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(console); });
-    const auto said = [&] { return QString::fromLocal8Bit(console.readAll()); };
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w, {"-m", "-n"}), qPrintable(app.Error));
+    TXSession &x = app.X;
+    QProcess &console = app.Proc;
     const QString display = x.env().value(QStringLiteral("DISPLAY"));
 
     // The disk's open error, before the window.
     TXSession::TWindow box, win;
-    QVERIFY2(waitFor([&] {
-                 return x.findWindow(QStringLiteral("vkpanel"), box) || console.state() != QProcess::Running;
-             }, 30000),
-             qPrintable("no error box at start; vkpanel said:\n" + said()));
-    if (console.state() != QProcess::Running && console.exitCode() == 97)
-        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+    QVERIFY2(app.waitWindowOrEnd(QStringLiteral("vkpanel"), box, 30000),
+             qPrintable("no error box at start; vkpanel said:\n" + app.said()));
+    SKIP_IF_NO_FIXTURES(app);
     QThread::msleep(300);
     QVERIFY(x.keys({"Return"}, box.Id));
-    QVERIFY2(x.waitWindow(QString::fromLatin1(kTitle), win, 15000), qPrintable(said()));
+    QVERIFY2(x.waitWindow(QString::fromLatin1(kTitle), win, 15000), qPrintable(app.said()));
     QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkpanel"), box); }, 5000));   // shown once
     QThread::msleep(500);
 

@@ -61,6 +61,8 @@ private Q_SLOTS:
     void unreadDriverListIsKept();
     void driverListOnDiskWins_data();
     void driverListOnDiskWins();
+    void namespaceRunTellsHowTheProgramEnded_data();
+    void namespaceRunTellsHowTheProgramEnded();
 };
 
 // Both programs started with one of the standard streams closed, each on
@@ -123,14 +125,10 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
     writeRunSetup(w, "layer etc /etc\n", "major minor  #blocks  name\n\n   8        0    1048576 md99\n",
                   "P='" + QFile::encodeName(path) + "'\n" + start);
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess proc;
-    x.startInNamespace(proc, w + "/setup.sh", w);
-    QVERIFY2(proc.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(proc); });
-    const auto said = [&] { return QString::fromLocal8Bit(proc.readAll()); };
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w), qPrintable(app.Error));
+    TXSession &x = app.X;
+    QProcess &proc = app.Proc;
 
     // The error box may come before the main window or over it.
     TXSession::TWindow win, box;
@@ -138,12 +136,11 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
                  return x.findWindow(title, win) || x.findWindow(program, box)
                         || proc.state() != QProcess::Running;
              }, 30000),
-             qPrintable("no window appeared; it said:\n" + said()));
-    if (proc.state() != QProcess::Running && proc.exitCode() == 97)
-        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+             qPrintable("no window appeared; it said:\n" + app.said()));
+    SKIP_IF_NO_FIXTURES(app);
     QVERIFY2(proc.state() == QProcess::Running,
              qPrintable(QStringLiteral("%1 ended (%2) before any window; it said:\n%3")
-                            .arg(program).arg(proc.exitCode()).arg(said())));
+                            .arg(program).arg(proc.exitCode()).arg(app.said())));
     QCOMPARE(x.waitWindow(program, box, errorBox ? 15000 : 1500), errorBox);
     // Each step of the start that writes to a dead output reports it on its
     // own: every box is answered until the window shows.
@@ -156,9 +153,9 @@ void TestE2EHostset::startsWithoutUsableStandardOutput()
                  }
                  return false;
              }, 30000),
-             qPrintable(said()));
+             qPrintable(app.said()));
     QThread::msleep(500);
-    QVERIFY2(proc.state() == QProcess::Running, qPrintable(said()));
+    QVERIFY2(proc.state() == QProcess::Running, qPrintable(app.said()));
     for (const char fd : closed) {   // unshare and sh exec'd in turn: the process is PROGRAM
         const QString link = QStringLiteral("/proc/%1/fd/%2").arg(proc.processId()).arg(QLatin1Char(fd));
         QCOMPARE(QFile::symLinkTarget(link), QStringLiteral("/dev/null"));
@@ -193,26 +190,21 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     writeRunSetup(w, "layer lib '" + QFile::encodeName(libDir) + "'\nlayer etc /etc\n", "major minor  #blocks  name\n\n",
                   "exec '" + QFile::encodeName(vkhostset) + "'");
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess tool;
-    x.startInNamespace(tool, w + "/setup.sh", w);
-    QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(tool); });
-    const auto said = [&] { return QString::fromLocal8Bit(tool.readAll()); };
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w), qPrintable(app.Error));
+    TXSession &x = app.X;
+    QProcess &tool = app.Proc;
 
     TXSession::TWindow main;
     QElapsedTimer clock;
     clock.start();
     while (!x.findWindow(kTitle, main)) {
         if (tool.state() != QProcess::Running) {
-            if (tool.exitCode() == 97)
-                QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
-            QFAIL(qPrintable("vkhostset ended early (" + QString::number(tool.exitCode()) + "): " + said()));
+            SKIP_IF_NO_FIXTURES(app);
+            QFAIL(qPrintable("vkhostset ended early (" + QString::number(tool.exitCode()) + "): " + app.said()));
         }
         if (clock.elapsed() > 30000)
-            QFAIL(qPrintable("no window \"" + kTitle + "\" appeared; vkhostset said:\n" + said()));
+            QFAIL(qPrintable("no window \"" + kTitle + "\" appeared; vkhostset said:\n" + app.said()));
         QThread::msleep(200);
     }
     QCOMPARE(main.Width, 650);
@@ -227,12 +219,12 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     QThread::msleep(300);
     QVERIFY(x.keys({"Down", "Return"}));
     TXSession::TWindow chooser;
-    QVERIFY2(x.waitWindow(QStringLiteral("选择驱动"), chooser, 10000), qPrintable(said()));
+    QVERIFY2(x.waitWindow(QStringLiteral("选择驱动"), chooser, 10000), qPrintable(app.said()));
     QVERIFY(x.click(chooser.X + 60, chooser.Y + 28));   // the first row, below the header
     QThread::msleep(300);
     QVERIFY(x.click(chooser.X + 418 + 37, chooser.Y + 416 + 12));
     QVERIFY2(waitFor([&] { return readFile(conf) == "e1000\n"; }, 10000),
-             qPrintable("modules.conf holds: " + readFile(conf) + "\nvkhostset said:\n" + said()));
+             qPrintable("modules.conf holds: " + readFile(conf) + "\nvkhostset said:\n" + app.said()));
 
     // The new line, then Load.
     QThread::msleep(300);
@@ -240,7 +232,7 @@ void TestE2EHostset::addAndLoadNetworkDriver()
     QThread::msleep(300);
     QVERIFY(x.click(main.X + pageButtonX(286), main.Y + pageButtonY(368)));
     QVERIFY2(waitFor([&] { return readFile(calls) == "e1000\n"; }, 10000),
-             qPrintable("modprobe recorded: " + readFile(calls) + "\nvkhostset said:\n" + said()));
+             qPrintable("modprobe recorded: " + readFile(calls) + "\nvkhostset said:\n" + app.said()));
 
     // What the command window shows, through its Save button.
     TXSession::TWindow run;
@@ -251,7 +243,7 @@ void TestE2EHostset::addAndLoadNetworkDriver()
                  x.click(run.X + 459 + 37, run.Y + 386 + 12);
                  return x.waitWindow(QStringLiteral("Save As"), saveAs, 1000);
              }, 15000),
-             qPrintable(said()));
+             qPrintable(app.said()));
     // A loaded machine may drop keys typed before the dialog has focus:
     // while the dialog stays open without the file, its name is typed anew.
     QVERIFY2(waitFor([&] {
@@ -263,7 +255,7 @@ void TestE2EHostset::addAndLoadNetworkDriver()
                  }
                  return waitFor([&] { return QFileInfo::exists(saved); }, 3000);
              }, 30000),
-             qPrintable(said()));
+             qPrintable(app.said()));
     QCOMPARE(readFile(saved), "e1000 loaded\n\n" + QByteArray(64, '-') + "\n  RESULT: 0\n");
     QVERIFY(x.click(run.X + 547 + 37, run.Y + 386 + 12));
     QVERIFY(waitFor([&] { TXSession::TWindow gone; return !x.findWindow(QStringLiteral("运行命令... "), gone); }, 10000));
@@ -301,41 +293,34 @@ void TestE2EHostset::unreadDriverListIsKept()
     writeRunSetup(w, "layer etc /etc\n", "major minor  #blocks  name\n\n   3      640     409600 hdz\n",
                   "exec setpriv --bounding-set -dac_override,-dac_read_search '" + QFile::encodeName(vkhostset) + "'");
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess tool;
-    x.startInNamespace(tool, w + "/setup.sh", w);
-    QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(tool); });
-    QString output;
-    const auto said = [&] { return output += QString::fromLocal8Bit(tool.readAll()); };
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w), qPrintable(app.Error));
+    TXSession &x = app.X;
+    QProcess &tool = app.Proc;
     const QString conf = QStringLiteral("/proc/%1/root/etc/velkora/modules.conf").arg(tool.processId());
 
     TXSession::TWindow box, main, chooser;
-    QVERIFY2(waitFor([&] { return x.findWindow(QStringLiteral("vkhostset"), box) || tool.state() != QProcess::Running; },
-                     30000),
-             qPrintable("no error box at start; vkhostset said:\n" + said()));
-    if (tool.state() != QProcess::Running && tool.exitCode() == 97)
-        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+    QVERIFY2(app.waitWindowOrEnd(QStringLiteral("vkhostset"), box, 30000),
+             qPrintable("no error box at start; vkhostset said:\n" + app.said()));
+    SKIP_IF_NO_FIXTURES(app);
     QThread::msleep(300);
     QVERIFY(x.keys({"Return"}, box.Id));
-    QVERIFY2(x.waitWindow(kTitle, main, 15000), qPrintable(said()));
+    QVERIFY2(x.waitWindow(kTitle, main, 15000), qPrintable(app.said()));
     QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkhostset"), box); }, 5000));
 
     // Both refreshes ran: the start's and the disk tree's.
     const bool readTwice = waitFor([&] {
         tool.waitForReadyRead(100);
-        return said().count(QStringLiteral("open file:/dev/hdz")) == 2;
+        return app.said().count(QStringLiteral("open file:/dev/hdz")) == 2;
     }, 10000);
-    QVERIFY2(readTwice, qPrintable("the disks were not read twice; vkhostset said:\n" + output));
+    QVERIFY2(readTwice, qPrintable("the disks were not read twice; vkhostset said:\n" + app.said()));
     // Add on the drivers tab, in front as always, and the network item of
     // its menu: the error again, no chooser.
     QThread::msleep(300);
     QVERIFY(x.click(main.X + pageButtonX(16), main.Y + pageButtonY(368)));
     QThread::msleep(300);
     QVERIFY(x.keys({"Down", "Return"}));
-    QVERIFY2(x.waitWindow(QStringLiteral("vkhostset"), box, 10000), qPrintable(said()));
+    QVERIFY2(x.waitWindow(QStringLiteral("vkhostset"), box, 10000), qPrintable(app.said()));
     QVERIFY(!x.findWindow(QStringLiteral("选择驱动"), chooser));
     QVERIFY(x.keys({"Return"}, box.Id));
     QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkhostset"), box); }, 5000));
@@ -397,33 +382,24 @@ void TestE2EHostset::driverListOnDiskWins()
     writeRunSetup(w, "layer lib '" + QFile::encodeName(libDir) + "'\nlayer etc /etc\n", "major minor  #blocks  name\n\n",
                   limit + "exec '" + QFile::encodeName(vkhostset) + "'");
 
-    TXSession x;
-    QString error;
-    QVERIFY2(x.start(error), qPrintable(error));
-    QProcess tool;
-    x.startInNamespace(tool, w + "/setup.sh", w);
-    QVERIFY2(tool.waitForStarted(10000), "unshare does not start");
-    const auto stop = qScopeGuard([&] { StopProcess(tool); });
-    QString output;
-    const auto said = [&] { return output += QString::fromLocal8Bit(tool.readAll()); };
-    const QString conf = QStringLiteral("/proc/%1/root/etc/velkora/modules.conf").arg(tool.processId());
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w), qPrintable(app.Error));
+    TXSession &x = app.X;
+    QProcess &tool = app.Proc;
 
     TXSession::TWindow box, main, chooser;
     if (huge) {
-        QVERIFY2(waitFor([&] { return x.findWindow(QStringLiteral("vkhostset"), box) || tool.state() != QProcess::Running; },
-                         30000),
-                 qPrintable("no error box at start; vkhostset said:\n" + said()));
-        if (tool.state() != QProcess::Running && tool.exitCode() == 97)
-            QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
+        QVERIFY2(app.waitWindowOrEnd(QStringLiteral("vkhostset"), box, 30000),
+                 qPrintable("no error box at start; vkhostset said:\n" + app.said()));
+        SKIP_IF_NO_FIXTURES(app);
         QThread::msleep(300);
         QVERIFY(x.keys({"Return"}, box.Id));
     }
-    QVERIFY2(waitFor([&] { return x.findWindow(kTitle, main) || tool.state() != QProcess::Running; }, 30000),
-             qPrintable(said()));
-    if (tool.state() != QProcess::Running && tool.exitCode() == 97)
-        QSKIP(qPrintable("the fixture mounts cannot be made here: " + said()));
-    QVERIFY2(tool.state() == QProcess::Running, qPrintable(said()));
+    QVERIFY2(app.waitWindowOrEnd(kTitle, main, 30000), qPrintable(app.said()));
+    SKIP_IF_NO_FIXTURES(app);
+    QVERIFY2(tool.state() == QProcess::Running, qPrintable(app.said()));
     QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkhostset"), box); }, 5000));
+    const QString conf = QStringLiteral("/proc/%1/root/etc/velkora/modules.conf").arg(tool.processId());
     if (!outside.isEmpty())
         writeFile(conf, outside);
 
@@ -444,10 +420,10 @@ void TestE2EHostset::driverListOnDiskWins()
         x.click(chooser.X + 418 + 37, chooser.Y + 416 + 12);
         return waitFor([&] { return !x.findWindow(QStringLiteral("选择驱动"), chooser); }, 10000);
     };
-    QVERIFY2(add(), qPrintable(said()));
+    QVERIFY2(add(), qPrintable(app.said()));
     // The refusal: a box with the application's title (the file tells
     // which refusal it was).
-    QVERIFY2(x.waitWindow(QStringLiteral("vkhostset"), box, 10000), qPrintable(said()));
+    QVERIFY2(x.waitWindow(QStringLiteral("vkhostset"), box, 10000), qPrintable(app.said()));
     QThread::msleep(300);
     QVERIFY(x.keys({"Return"}, box.Id));
     QVERIFY(waitFor([&] { return !x.findWindow(QStringLiteral("vkhostset"), box); }, 5000));
@@ -461,9 +437,52 @@ void TestE2EHostset::driverListOnDiskWins()
     }
     QCOMPARE(readFile(conf), outside);
     // The list is the file's now: Add again, and the other program's lines stay.
-    QVERIFY2(add(), qPrintable(said()));
+    QVERIFY2(add(), qPrintable(app.said()));
     QVERIFY2(waitFor([&] { return readFile(conf) == outside + "e1000\n"; }, 10000),
-             qPrintable("modules.conf holds: " + readFile(conf) + "\nvkhostset said:\n" + said()));
+             qPrintable("modules.conf holds: " + readFile(conf) + "\nvkhostset said:\n" + app.said()));
+}
+
+// The run the tests above start their programs with: what the program
+// wrote in two parts is said whole, in order; an end ends the wait for a
+// window, and only the setup script's code 97 counts as fixtures that could
+// not be made.
+void TestE2EHostset::namespaceRunTellsHowTheProgramEnded_data()
+{
+    QTest::addColumn<QByteArray>("end");   // the script's last line
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("fixturesFailed");
+    QTest::newRow("fixtures failed") << QByteArray("exit 97") << true << true;
+    QTest::newRow("another failure") << QByteArray("exit 1") << true << false;
+    QTest::newRow("success") << QByteArray("exit 0") << true << false;
+    QTest::newRow("still running") << QByteArray("exec sleep 60") << false << false;
+}
+
+void TestE2EHostset::namespaceRunTellsHowTheProgramEnded()
+{
+    QFETCH(QByteArray, end);
+    QFETCH(bool, ended);
+    QFETCH(bool, fixturesFailed);
+    const QString why = EndToEndUnavailable({"unshare", "Xvfb"});
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString w = work.path();
+    writeFile(w + "/setup.sh", "echo one\nsleep 0.5\necho two\n" + end + '\n', true);
+
+    TNamespaceRun app;
+    QVERIFY2(app.start(w + "/setup.sh", w), qPrintable(app.Error));
+    const auto saidAtLeast = [&](const QString &Line) {
+        return waitFor([&] { app.Proc.waitForReadyRead(100); return app.said().contains(Line); }, 10000);
+    };
+    QVERIFY2(saidAtLeast(QStringLiteral("one\n")), qPrintable(app.said()));
+    QVERIFY2(saidAtLeast(QStringLiteral("two\n")), qPrintable(app.said()));
+    QCOMPARE(app.said(), QStringLiteral("one\ntwo\n"));
+    if (ended)   // the end, seen as it is outside an event loop
+        QVERIFY(app.Proc.waitForFinished(10000));
+    TXSession::TWindow none;
+    QCOMPARE(app.waitWindowOrEnd(QStringLiteral("no such window"), none, 2000), ended);
+    QCOMPARE(app.fixturesFailed(), fixturesFailed);
 }
 
 QTEST_GUILESS_MAIN(TestE2EHostset)
