@@ -206,14 +206,28 @@ bool TNamespaceRun::start(const QString &Script, const QString &Home, const QStr
     return false;
 }
 
-QString TNamespaceRun::said() { return FOutput += QString::fromLocal8Bit(Proc.readAll()); }
-
-bool TNamespaceRun::waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms) const
+void TNamespaceRun::Poll()
 {
-    return waitFor([&] { return X.findWindow(Title, Win) || Proc.state() != QProcess::Running; }, Ms);
+    if (Proc.state() == QProcess::Running)
+        Proc.waitForReadyRead(0);
 }
 
-bool TNamespaceRun::fixturesFailed() const { return Proc.state() != QProcess::Running && Proc.exitCode() == 97; }
+QString TNamespaceRun::said()
+{
+    Poll();
+    return FOutput += QString::fromLocal8Bit(Proc.readAll());
+}
+
+bool TNamespaceRun::waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms)
+{
+    return waitFor([&] { Poll(); return X.findWindow(Title, Win) || Proc.state() != QProcess::Running; }, Ms);
+}
+
+bool TNamespaceRun::fixturesFailed()
+{
+    Poll();
+    return Proc.state() != QProcess::Running && Proc.exitCode() == 97;
+}
 
 QByteArray OverlayScriptHead(const QString &WorkDir)
 {

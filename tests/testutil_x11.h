@@ -88,16 +88,19 @@ public:
     QString said();
     // Waits up to Ms for the window Title or for the program's end; false
     // when neither came.
-    bool waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms) const;
+    bool waitWindowOrEnd(const QString &Title, TXSession::TWindow &Win, int Ms);
     // The program ended because the fixtures could not be put in place
     // (the setup script's exit code 97).
-    bool fixturesFailed() const;
+    bool fixturesFailed();
 
     TXSession X;
     QProcess Proc;
     QString Error;
 
 private:
+    // The tests wait without an event loop: the process's pipes and its end
+    // are taken in only when asked for.
+    void Poll();
     QString FOutput;
 };
 
