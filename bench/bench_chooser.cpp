@@ -8,6 +8,7 @@
 // floor (medians). Smaller trees are measured alongside for reading.
 //
 //   bench_chooser [modules...]      (default 5000 20000 80000)
+#include "benchutil.h"
 #include "untMain.h"
 #include "untSelModule.h"
 
@@ -25,7 +26,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -38,13 +38,6 @@ constexpr int kRepetitions = 7;
 constexpr int kTargetModules = 80000;
 constexpr double kTarget = 1.5;
 constexpr int kFilesPerDir = 100;
-
-double now()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 QByteArray moduleName(int i)
 {
@@ -130,7 +123,7 @@ int main(int argc, char **argv)
             double f = 0, o = 0;
             for (int turn = 0; turn < 2; ++turn) {
                 const bool isFloor = (turn == 0) == (round % 2 == 0);
-                const double t = now();
+                const double t = bench::now();
                 QStringList names;
                 TfmMain::ScanModules(tree, names);
                 TfmSelModule dialog;
@@ -138,7 +131,7 @@ int main(int argc, char **argv)
                     floorFill(dialog, names, info);
                 else
                     FillModuleList(&dialog, names);
-                const double elapsed = now() - t;
+                const double elapsed = bench::now() - t;
                 QTreeWidgetItem *last = dialog.lbModules->topLevelItem(dialog.lbModules->topLevelItemCount() - 1);
                 (isFloor ? floorCheck : openCheck) = last ? last->text(0) + '=' + last->text(1) : QString();
                 (isFloor ? f : o) = elapsed;
@@ -154,10 +147,10 @@ int main(int argc, char **argv)
             qFatal("the chooser and the floor disagree: %s against %s", qPrintable(openCheck), qPrintable(floorCheck));
         std::sort(floor.begin(), floor.end());
         std::sort(open.begin(), open.end());
-        const double ratio = open[open.size() / 2] / floor[floor.size() / 2];
+        const double ratio = bench::median(open) / bench::median(floor);
         std::printf("%6d modules: open best %8.2f ms median %8.2f ms, floor best %8.2f ms median %8.2f ms, ratio %.2f",
-                    modules, open.front() * 1e3, open[open.size() / 2] * 1e3, floor.front() * 1e3,
-                    floor[floor.size() / 2] * 1e3, ratio);
+                    modules, open.front() * 1e3, bench::median(open) * 1e3, floor.front() * 1e3,
+                    bench::median(floor) * 1e3, ratio);
         if (modules == kTargetModules) {
             const bool ok = ratio <= kTarget;
             met = met && ok;

@@ -8,6 +8,7 @@
 // smallest (a list that grows with the square of its lines would take 64).
 //
 //   bench_driverlist [KiB...]      (default 256 1024 4096 16384)
+#include "benchutil.h"
 #include "untMain.h"
 
 #include "vkFileUtils.h"
@@ -25,7 +26,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -34,13 +34,6 @@ namespace {
 constexpr int kRepetitions = 7;
 constexpr double kTarget = 1.5;
 constexpr double kLinearTarget = 2.0;
-
-double now()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 // Driver lines as an administrator writes them: a module, most often with
 // a parameter or two; about 21 bytes each.
@@ -130,15 +123,15 @@ int main(int argc, char **argv)
             for (int turn = 0; turn < 2; ++turn) {
                 if ((turn == 0) == (round % 2 == 0)) {
                     QListWidget list;
-                    const double t = now();
+                    const double t = bench::now();
                     if (floorLoad(conf, list) != lines)
                         qFatal("the floor read %d lines, not %d", list.count(), lines);
-                    f = now() - t;
+                    f = bench::now() - t;
                 } else {
                     shown->clear();
-                    const double t = now();
+                    const double t = bench::now();
                     window.LoadModules();
-                    l = now() - t;
+                    l = bench::now() - t;
                     if (shown->count() != lines)
                         qFatal("the window listed %d lines, not %d", shown->count(), lines);
                 }
@@ -151,7 +144,7 @@ int main(int argc, char **argv)
         shown->clear();
         std::sort(floor.begin(), floor.end());
         std::sort(load.begin(), load.end());
-        const double loadMedian = load[load.size() / 2], floorMedian = floor[floor.size() / 2];
+        const double loadMedian = bench::median(load), floorMedian = bench::median(floor);
         const double ratio = loadMedian / floorMedian;
         const double perLine = loadMedian / lines;
         if (bytes == sizes.front())
